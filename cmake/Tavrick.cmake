@@ -1,0 +1,19 @@
+# Warnings for the project's own code. Every single-precision step must be an
+# explicit cast, so -Wconversion and -Wdouble-promotion are on.
+set(TAVRICK_WARNINGS
+  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wdouble-promotion
+  -Wold-style-cast -Werror)
+set(TAVRICK_TEST_WARNINGS -Wall -Wextra -Werror)
+
+# tavrick_library(name folder [deps...]): one static library from every .cpp of
+# a folder (not its subfolders).
+function(tavrick_library name)
+  cmake_parse_arguments(L "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${TAVRICK_WARNINGS})
+  if(L_DEPS)
+    target_link_libraries(${name} PUBLIC ${L_DEPS})
+  endif()
+endfunction()

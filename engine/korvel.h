@@ -1,0 +1,46 @@
+// The fitting engine's one entry.
+#pragma once
+
+#include <cstdio>
+
+#include "engine/variant.h"
+
+namespace tavrick {
+
+// Inputs and in/out values of one engine call. Per-channel arrays are indexed
+// by channel number (0 .. kMaxCh); pos, fwhmin and fwloin by peak from 0.
+struct KorvelArgs {
+  const double* spec;
+  int maxch;
+  int ilo;
+  int ihi;  // may be lowered by the start routine
+  int npeaks;
+  int nbak;
+  double* pos;  // replaced by the peak search
+  const double* fwhmin;
+  const double* fwloin;
+  double width;
+  double widlo;
+  int ipksch;
+  int idiffwd;
+  int iskew;   // set to 0 for a Lorentzian shape
+  int ifixwd;  // set to 0 for a Lorentzian shape
+  int ifixcn;  // set to 0 for a Lorentzian shape
+  int ilor;
+  double total;  // out: sum of spec over the window
+  double* fit;
+  double* peaks;
+  double* bkgrd;
+};
+
+// Storage the engine needs for a call, sized once by its caller.
+struct Workspace {
+  FitWork fit{};
+  std::array<double, kNca * kNca> covar{};
+  std::array<double, kMaxPar> a{};
+};
+
+// Fits one set of peaks in one window, printing the report on out.
+void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out);
+
+}  // namespace tavrick

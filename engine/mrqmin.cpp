@@ -1,0 +1,1 @@
+// Placeholder: this routine set has not landed yet.

@@ -1,0 +1,15 @@
+// Iteration driver: one complete Levenberg-Marquardt fit with its log lines.
+#pragma once
+
+#include <cstdio>
+
+#include "engine/mrqmin.h"
+
+namespace tavrick {
+
+// Calls mrqmin until the chi-square stops falling by a relative 0.001 or 100
+// steps have been made, printing one line per call on out, and ends with the
+// covariance call. On a failed step it prints the fit-failure line and returns.
+void search(Mrq& mrq, std::FILE* out, const FitArgs& f, double& chisq, double& alamda, int& ierr);
+
+}  // namespace tavrick

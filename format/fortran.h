@@ -1,0 +1,55 @@
+// Formatted output as a Fortran WRITE statement with an explicit format
+// writes it: one call is one output statement.
+//
+//   fortran::write(out, "(' IT =',I5,'  CHISQ =',F12.4,'  L =',1PE10.2)", it, chisq, alamda);
+//
+// Supported: Iw, Fw.d, Ew.d, kP scale factors, Aw and A, nX, quoted literals,
+// "/", repeat counts on descriptors and groups, reversion, and the end of the
+// output before the next value field once the values run out.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace fortran {
+
+// One value of an output list.
+struct Item {
+  enum class Kind { Int, Real, Text };
+  Kind kind;
+  std::int64_t i = 0;
+  double d = 0.0;
+  std::string_view s{};
+
+  Item(int v) : kind(Kind::Int), i(v) {}
+  Item(long v) : kind(Kind::Int), i(v) {}
+  Item(long long v) : kind(Kind::Int), i(v) {}
+  Item(double v) : kind(Kind::Real), d(v) {}
+  Item(std::string_view v) : kind(Kind::Text), s(v) {}
+  Item(const char* v) : kind(Kind::Text), s(v) {}
+  Item(float) = delete;  // widen explicitly: sp(x) or static_cast<double>
+};
+
+// The text one output statement produces, every line ended by '\n'.
+std::string format(std::string_view fmt, std::span<const Item> items);
+
+// Writes the statement to out. Returns false when the stream reports an error.
+bool write(std::FILE* out, std::string_view fmt, std::span<const Item> items);
+
+template <class... A>
+std::string format(std::string_view fmt, const A&... args) {
+  const std::array<Item, sizeof...(A)> items{Item(args)...};
+  return format(fmt, std::span<const Item>(items.data(), items.size()));
+}
+
+template <class... A>
+bool write(std::FILE* out, std::string_view fmt, const A&... args) {
+  const std::array<Item, sizeof...(A)> items{Item(args)...};
+  return write(out, fmt, std::span<const Item>(items.data(), items.size()));
+}
+
+}  // namespace fortran
