@@ -1,0 +1,57 @@
+// Steps every peak family (Gaussian, skew Gaussian, Lorentzian) shares: the
+// fit points and start values of a start routine, and the background
+// coefficients, curve and area of a result routine.
+#pragma once
+
+#include <cstdio>
+
+#include "engine/variant.h"
+
+namespace tavrick {
+
+// Builds the fit points of a window and returns their number, ndata.
+// Lowers s.ihi to s.ilo + 65535 when the window is longer than the work
+// arrays; then x(i) = i - 1 and sig(i) = sqrt(count), or 1.0 for a count
+// below 1.0 (negative counts included: no NaN or zero weights), for
+// i = 1 .. ndata; and fills w.lista with the identity 1 .. kMaxPar, since every
+// layout keeps its held parameters behind the free ones.
+int setupFitPoints(const StartArgs& s, FitWork& w);
+
+// The channel nearest to a position guess: pos + 0.5 truncated towards zero
+// for pos > 0, pos - 0.5 truncated otherwise, so 100.5 gives channel 101.
+int nearestChannel(double pos);
+
+// Start height of a peak: the raw count (background included) at the channel
+// nearest to pos.
+double startHeight(const double* spec, double pos);
+
+// Writes `count` background start values from b (b points at the slot of b1):
+// b1 = spec(ilo), b2 = (spec(ihi) - spec(ilo)) / (ihi - ilo), the rest 0.
+// A one-channel window gets b2 = 0 rather than a division by zero. Writes
+// nothing for count <= 0; families that always fill six slots pass 6.
+void startBackground(const double* spec, int ilo, int ihi, int count, double* b);
+
+// Result step 1: bakfit(j) = a(B + j) and bakerr(j) = sqrt(covar(B + j, B + j))
+// for j = 1 .. nbak. a points at a(1), covar is kNca x kNca; B is the slot
+// before the first background coefficient.
+void backgroundCoefficients(const double* a, const double* covar, int B, int nbak,
+                            FitResults& res);
+
+// Background of the fitted curves at window offset x: the sum over
+// j = 1 .. nbak of b(j) * x^(j-1), each power formed in single precision
+// (x converted to float first) and widened before the double product.
+// b points at the slot of b1; 0 for nbak = 0. Allocates nothing.
+double backgroundCurve(const double* b, int nbak, int x);
+
+// Background area from window offset 0 to X = ihi - ilo and its error, from
+// res.bakfit and covar: bakarea = sum bakfit(j) * X^j / j, variance
+// V = sum over k = 1 .. nbak, j = 1 .. k of ((m * covar(B+k, B+j)) * X^(j+k-1)) / (j+k-1)
+// with m = 2 for j < k (the term stands for both halves of the symmetric
+// matrix), 1 for j = k; bakaerr = sqrt(V). Both are 0 for nbak = 0.
+void backgroundArea(const double* covar, int B, int nbak, int ilo, int ihi, FitResults& res);
+
+// Prints the background-area line with res.bakarea and res.bakaerr, or
+// nothing when nbak = 0 (a fit without background has no such line).
+void printBackgroundArea(std::FILE* out, int nbak, const FitResults& res);
+
+}  // namespace tavrick
