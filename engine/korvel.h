@@ -40,6 +40,18 @@ struct Workspace {
   std::array<double, kMaxPar> a{};
 };
 
+// The eleven peak-shape variants, and None for flag combinations no variant
+// matches.
+enum class Variant { None, sym, symf, symfc, fwvc, fwfc, skew, skewf, sfwvc, sfwfc, lor, lorf };
+
+// The variant the engine runs for these flags, as it sees them after a
+// Lorentzian shape has cleared iskew, ifixwd and ifixcn.
+Variant select_variant(int ilor, int ifixwd, int iskew, int ifixcn, int idiffwd);
+
+// Free parameters of a variant with npeaks peaks and nbak background
+// coefficients (the count the fit varies); 0 for None.
+int free_parameters(Variant v, int npeaks, int nbak);
+
 // Fits one set of peaks in one window, printing the report on out.
 void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out);
 
