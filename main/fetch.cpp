@@ -1,14 +1,168 @@
-// Placeholder until the fetch phase lands.
+// Second phase of the command: fetch the window, run the engine, list the result.
 #include "main/fetch.h"
 
-#include <cstdlib>
+#include <array>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "engine/pksrch.h"
+
+#if __has_include("main/args.h")
+#include "main/args.h"
+#else
+// TODO(args): the argument layer has not landed; its two exits as it declares them.
+namespace tavrick {
+[[noreturn]] void crash(const std::string& msg, std::FILE* out = stdout);
+[[noreturn]] void sabend(const spectrum::Host& host, int status, std::FILE* out = stdout);
+}  // namespace tavrick
+#endif
 
 namespace tavrick {
 
-int fetch_and_fit(Settings&, spectrum::Host&, std::FILE* out) {
-  std::fputs("can't connect to experiment\n", out);
-  std::fflush(out);
-  std::exit(8);
+namespace {
+
+// Diagnostic dump of the settings and the arrays on standard error; off in
+// every build, switched on by hand when a run has to be taken apart.
+constexpr bool kDiagnosticDump = false;
+
+std::string spectrum_name(const Settings& s) {
+  return std::string(s.name.data(), static_cast<std::size_t>(s.namelen));
+}
+
+void dump_int(const char* label, int v) { std::fprintf(stderr, " %s %11d\n", label, v); }
+
+void dump_real(const char* label, double v) { std::fprintf(stderr, " %s %.17g\n", label, v); }
+
+void dump_settings(const Settings& s) {
+  dump_int("ipksch=", kPeakSearch);
+  dump_int("ifixwd=", s.ifixwd);
+  dump_int("idiffwd=", s.idiffwd);
+  dump_int("ifixcn=", s.ifixcn);
+  dump_real("fwhmin(1)=", s.fwhmin[0]);
+  dump_real("fwloin(1)=", s.fwloin[0]);
+  dump_real("width=", s.width);
+  dump_real("widlo=", s.widlo);
+}
+
+void dump_arrays(const Settings& s, const Run& run) {
+  const auto ch = [](int i) { return static_cast<std::size_t>(i); };
+  std::fputs(" spectrum=", stderr);
+  for (int i = s.ilo; i <= s.ihi; ++i) std::fprintf(stderr, " %11d", run.idata[ch(i)]);
+  std::fputc('\n', stderr);
+  const std::array<std::pair<const char*, const double*>, 3> curves{
+      {{"bkgrd=", run.bkgrd.data()}, {"peaks=", run.peaks.data()}, {"fit=", run.fit.data()}}};
+  for (const auto& [label, v] : curves) {
+    std::fprintf(stderr, " %s", label);
+    for (int i = s.ilo; i <= s.ihi; ++i) std::fprintf(stderr, " %.17g", v[ch(i)]);
+    std::fputc('\n', stderr);
+  }
+}
+
+}  // namespace
+
+void fetch(Settings& s, spectrum::Host& host, Run& run, std::FILE* msg) {
+  int status = 0;
+  host.sexpt(status);
+  if (status != 0) crash("can't connect to experiment", msg);
+
+  spectrum::Ident ispec{};
+  host.sname(ispec, s.name.data(), s.namelen, status);
+  if (status != 0) crash("spectrum not found: " + spectrum_name(s), msg);
+
+  // The title is read only as the library's check that the spectrum is
+  // readable; it is not used.
+  std::array<char, 256> title;
+  title.fill(' ');
+  int titlelen = 132;
+  host.srtit(ispec, title.data(), titlelen, status);
+  if (status != 0) sabend(host, 8, msg);
+
+  int base = 0, size = 0, rowbase = 0, rows = 0, kind = 0;
+  host.sinq(ispec, base, size, rowbase, rows, kind, status);
+  if (status != 0) sabend(host, 8, msg);
+  if (rows != 0) crash("spectrum not 1d: " + spectrum_name(s), msg);
+
+  // Offsets in 64 bits: a base far from the window must not overflow.
+  const long long lo = static_cast<long long>(s.ilo) - base;
+  const long long hi = static_cast<long long>(s.ihi) - base;
+  if (lo < 0 || lo >= size) crash("first peak lies ouside spectrum: " + spectrum_name(s), msg);
+  if (hi < 0 || hi >= size) crash("last peak lies outside spectrum: " + spectrum_name(s), msg);
+
+  if (s.ihi > kMaxCh - 1 || s.ilo < 0) crash("fitting over too many channels (65536 maximum)", msg);
+
+  if (vecmin(s.pos.data(), s.npeaks) < static_cast<double>(s.ilo) ||
+      vecmax(s.pos.data(), s.npeaks) > static_cast<double>(s.ihi)) {
+    crash("some peaks lie outside fitting limits", msg);
+  }
+
+  run.nchan = s.ihi - s.ilo + 1;
+  const auto first = static_cast<std::size_t>(s.ilo);
+  host.sread(ispec, s.ilo, run.nchan, 0, 0, run.idata.data() + first, 4, status);
+  if (status != 0) sabend(host, 8, msg);
+
+  // Counts reach the engine through single precision: above 2^24 they lose
+  // their lowest bits, as they always have.
+  for (int i = s.ilo; i <= s.ihi; ++i) {
+    const auto c = static_cast<std::size_t>(i);
+    run.spec[c] = sp(static_cast<float>(run.idata[c]));
+  }
+}
+
+void fit(Settings& s, Run& run, std::FILE* out) {
+  KorvelArgs& k = run.k;
+  k.spec = run.spec.data();
+  k.maxch = kMaxCh;
+  k.ilo = s.ilo;
+  k.ihi = s.ihi;
+  k.npeaks = s.npeaks;
+  k.nbak = s.nbak;
+  k.pos = s.pos.data();
+  k.fwhmin = s.fwhmin.data();
+  k.fwloin = s.fwloin.data();
+  k.width = s.width;
+  k.widlo = s.widlo;
+  k.ipksch = kPeakSearch;
+  k.idiffwd = s.idiffwd;
+  k.iskew = s.iskew;
+  k.ifixwd = s.ifixwd;
+  k.ifixcn = s.ifixcn;
+  k.ilor = s.ilor;
+  k.total = 0.0;
+  k.fit = run.fit.data();
+  k.peaks = run.peaks.data();
+  k.bkgrd = run.bkgrd.data();
+
+  std::fputs("{\n", out);
+  korvel(k, run.res, run.work, out);
+  std::fputs("} \n", out);
+
+  s.ihi = k.ihi;
+  s.iskew = k.iskew;
+  s.ifixwd = k.ifixwd;
+  s.ifixcn = k.ifixcn;
+}
+
+void list(Run& run, std::FILE* out) {
+  write_list(out, run.line.data(), run.k.ilo, run.nchan, run.bkgrd.data());
+  write_list(out, run.line.data(), run.k.ilo, run.nchan, run.fit.data());
+}
+
+int fetch_and_fit(Settings& s, spectrum::Host& host, std::FILE* out) {
+  const auto run = std::make_unique<Run>();
+  fetch(s, host, *run, out);
+  if constexpr (kDiagnosticDump) dump_settings(s);
+  fit(s, *run, out);
+  list(*run, out);
+  if constexpr (kDiagnosticDump) dump_arrays(s, *run);
+
+  // A listing cut short (a full disk, a closed pipe) must not pass for a
+  // complete one: the front end would read a truncated list as the result.
+  if (std::fflush(out) != 0 || std::ferror(out) != 0) {
+    std::fputs("tavrick: error writing standard output\n", stderr);
+    return 8;
+  }
+  return 0;
 }
 
 }  // namespace tavrick
