@@ -1,0 +1,58 @@
+// Variant fwvc: free centroids and heights, one common width held at the
+// given FWHM. Layout: c1, h1, ..., cN, hN, b1 .. bM, w; the first 2N + M are
+// free.
+#include <cmath>
+#include <cstddef>
+
+#include "engine/family.h"
+#include "engine/gauss/gauss.h"
+#include "engine/gauss/shape.h"
+
+namespace tavrick {
+
+using gauss::kFwhm;
+
+void gfwvc(const StartArgs& s, FitWork& w, std::FILE* out) {
+  const int ndata = setupFitPoints(s, w);
+  const Vec1<double> a{s.a};
+  const int n = s.npeaks;
+  const int m = s.nbak;
+  for (int k = 1; k <= n; ++k) {
+    const std::size_t i = static_cast<std::size_t>(k - 1);
+    a(2 * k - 1) = s.pos[i] - static_cast<double>(s.ilo);
+    a(2 * k) = startHeight(s.spec, s.pos[i]);
+  }
+  if (m != 0) startBackground(s.spec, s.ilo, s.ihi, m, &a(2 * n + 1));
+  a(2 * n + m + 1) = s.width / kFwhm;
+  gauss::runFit(s, w, out, ndata, 2 * n + m + 1, 2 * n + m, fgfwvc);
+}
+
+void fgfwvc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak) {
+  const Vec1<const double> av{a};
+  const Vec1<double> d{dyda};
+  const int n = (2 * npeaks + 1) / 2;
+  const double w = av(2 * n + nbak + 1);
+  y = 0.0;
+  for (int k = 1; k <= n; ++k) {
+    const gauss::PeakTerm t = gauss::peakTerm(x, av(2 * k - 1), av(2 * k), w);
+    y = y + t.f;
+    if (t.inside) {
+      d(2 * k - 1) = ((2.0 * t.f) * t.b) / w;
+      d(2 * k) = t.e;
+    } else {
+      d(2 * k - 1) = 0.0;
+      d(2 * k) = 0.0;
+    }
+  }
+  gauss::addBackground(x, a, dyda, 2 * n, nbak, y);
+}
+
+void xfwvc(const ResultArgs& r, FitResults& res, std::FILE* out) {
+  const int n = r.npeaks;
+  const int m = r.nbak;
+  const gauss::Layout l{-1, 2, 0, 2, 2 * n + m + 1, 0, 2 * n, false, true,
+                        "(I3,3(1X,F10.2,'+/-',F9.2 ))"};
+  gauss::results(r, res, out, l);
+}
+
+}  // namespace tavrick

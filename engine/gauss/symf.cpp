@@ -1,0 +1,60 @@
+// Variant symf: free centroids and heights, one free width common to all
+// peaks. Layout: c1, h1, ..., cN, hN, w, b1 .. bM; all 2N + M + 1 free.
+#include <cmath>
+#include <cstddef>
+
+#include "engine/family.h"
+#include "engine/gauss/gauss.h"
+#include "engine/gauss/shape.h"
+
+namespace tavrick {
+
+using gauss::kFwhm;
+
+void gsymf(const StartArgs& s, FitWork& w, std::FILE* out) {
+  const int ndata = setupFitPoints(s, w);
+  const Vec1<double> a{s.a};
+  const int n = s.npeaks;
+  for (int k = 1; k <= n; ++k) {
+    const std::size_t i = static_cast<std::size_t>(k - 1);
+    a(2 * k - 1) = s.pos[i] - static_cast<double>(s.ilo);
+    a(2 * k) = startHeight(s.spec, s.pos[i]);
+  }
+  a(2 * n + 1) = s.width / kFwhm;
+  startBackground(s.spec, s.ilo, s.ihi, s.nbak, &a(2 * n + 2));
+  const int ma = 2 * n + s.nbak + 1;
+  gauss::runFit(s, w, out, ndata, ma, ma, fgausf);
+}
+
+void fgausf(double x, const double* a, double& y, double* dyda, int ma, int, int nbak) {
+  const Vec1<const double> av{a};
+  const Vec1<double> d{dyda};
+  const int n = (ma - nbak) / 2;
+  const double w = av(2 * n + 1);
+  double dw = 0.0;
+  y = 0.0;
+  for (int k = 1; k <= n; ++k) {
+    const gauss::PeakTerm t = gauss::peakTerm(x, av(2 * k - 1), av(2 * k), w);
+    y = y + t.f;
+    if (t.inside) {
+      d(2 * k - 1) = ((2.0 * t.f) * t.b) / w;
+      d(2 * k) = t.e;
+      dw = dw + (2.0 * t.f) * (t.b * t.b);
+    } else {
+      d(2 * k - 1) = 0.0;
+      d(2 * k) = 0.0;
+    }
+  }
+  // The common width collects every peak's share and is divided once.
+  d(2 * n + 1) = dw / w;
+  gauss::addBackground(x, a, dyda, 2 * n + 1, nbak, y);
+}
+
+void xsymf(const ResultArgs& r, FitResults& res, std::FILE* out) {
+  const int n = r.npeaks;
+  const gauss::Layout l{-1, 2, 0, 2, 2 * n + 1, 0, 2 * n + 1, false, false,
+                        "(I3,3(1X,F10.2,' +/-',F8.2))"};
+  gauss::results(r, res, out, l);
+}
+
+}  // namespace tavrick

@@ -1,0 +1,60 @@
+// Variant symfc: free heights and one free common width, centroids held at
+// their guesses. Layout: h1 .. hN, b1 .. bM, w, c1 .. cN; the first N + M + 1
+// are free.
+#include <cmath>
+#include <cstddef>
+
+#include "engine/family.h"
+#include "engine/gauss/gauss.h"
+#include "engine/gauss/shape.h"
+
+namespace tavrick {
+
+using gauss::kFwhm;
+
+void gsymfc(const StartArgs& s, FitWork& w, std::FILE* out) {
+  const int ndata = setupFitPoints(s, w);
+  const Vec1<double> a{s.a};
+  const int n = s.npeaks;
+  const int m = s.nbak;
+  for (int k = 1; k <= n; ++k) {
+    const std::size_t i = static_cast<std::size_t>(k - 1);
+    a(k) = startHeight(s.spec, s.pos[i]);
+    a(n + m + 1 + k) = s.pos[i] - static_cast<double>(s.ilo);
+  }
+  a(n + m + 1) = s.width / kFwhm;
+  if (m != 0) startBackground(s.spec, s.ilo, s.ihi, m, &a(n + 1));
+  gauss::runFit(s, w, out, ndata, 2 * n + m + 1, n + m + 1, fsymfc);
+}
+
+void fsymfc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak) {
+  const Vec1<const double> av{a};
+  const Vec1<double> d{dyda};
+  const int n = npeaks;
+  const double w = av(n + nbak + 1);
+  double dw = 0.0;
+  y = 0.0;
+  for (int k = 1; k <= n; ++k) {
+    const gauss::PeakTerm t = gauss::peakTerm(x, av(n + nbak + 1 + k), av(k), w);
+    y = y + t.f;
+    if (t.inside) {
+      d(k) = t.e;
+      dw = dw + (2.0 * t.f) * (t.b * t.b);
+    } else {
+      d(k) = 0.0;
+    }
+  }
+  // The common width collects every peak's share and is divided once.
+  d(n + nbak + 1) = dw / w;
+  gauss::addBackground(x, a, dyda, n, nbak, y);
+}
+
+void xsymfc(const ResultArgs& r, FitResults& res, std::FILE* out) {
+  const int n = r.npeaks;
+  const int m = r.nbak;
+  const gauss::Layout l{n + m + 1, 1, 0, 1, n + m + 1, 0, n, true, false,
+                        "(I3,3(1X,F10.2,'+/-',F9.2 ))"};
+  gauss::results(r, res, out, l);
+}
+
+}  // namespace tavrick
