@@ -1,13 +1,618 @@
-// Placeholder until the interpreter lands: writes nothing.
+// Interpreter of Fortran output formats, written to match gfortran byte for byte.
+//
+// The format is parsed on the fly while the values are written: no parse tree,
+// no heap. Group nesting lives in a small fixed array and the text goes through
+// a fixed buffer on the stack, so write() can be called in the middle of a fit.
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
 #include "format/fortran.h"
 
 namespace fortran {
+namespace {
 
-std::string format(std::string_view, std::span<const Item>) { return {}; }
+// Widths, decimals and counts beyond these are treated as these: no format of
+// the program comes near, and the number buffers below stay bounded.
+constexpr int kMaxField = 1000;
+constexpr int kMaxScale = 100;
+constexpr int kMaxDepth = 16;
+
+// Room for "%.*f" of the largest double (309 integer digits) with kMaxField +
+// kMaxScale decimals.
+constexpr std::size_t kNumBuf = 1500;
+
+// Buffered output to a stream or, for format(), to a string.
+class Out {
+ public:
+  Out(std::FILE* file, std::string* text) : file_(file), text_(text) {}
+  Out(const Out&) = delete;
+  Out& operator=(const Out&) = delete;
+
+  // nX only moves the position: the blanks appear once something follows them
+  // on the same line, as gfortran does (trailing X writes nothing).
+  void skip(int n) { pending_ += static_cast<std::size_t>(n); }
+
+  void put(char c) {
+    settle();
+    raw(c);
+  }
+  void put(std::string_view s) {
+    settle();
+    for (const char c : s) raw(c);
+  }
+  void fill(char c, int n) {
+    settle();
+    for (int i = 0; i < n; ++i) raw(c);
+  }
+
+  void end_line() {
+    pending_ = 0;
+    raw('\n');
+  }
+
+  bool finish() {
+    flush();
+    if (file_ != nullptr && std::ferror(file_) != 0) ok_ = false;
+    return ok_;
+  }
+
+ private:
+  void settle() {
+    for (; pending_ > 0; --pending_) raw(' ');
+  }
+  void raw(char c) {
+    if (used_ == buf_.size()) flush();
+    buf_[used_++] = c;
+  }
+  void flush() {
+    if (used_ == 0) return;
+    if (file_ != nullptr) {
+      if (std::fwrite(buf_.data(), 1, used_, file_) != used_) ok_ = false;
+    } else if (text_ != nullptr) {
+      text_->append(buf_.data(), used_);
+    }
+    used_ = 0;
+  }
+
+  std::FILE* file_;
+  std::string* text_;
+  std::array<char, 1024> buf_{};
+  std::size_t used_ = 0;
+  std::size_t pending_ = 0;
+  bool ok_ = true;
+};
+
+// ---- one writer per kind of field -------------------------------------------
+
+void stars(Out& out, int w) { out.fill('*', w < 1 ? 1 : w); }
+
+// Right-aligns the parts in w columns, or writes w asterisks when they do not fit.
+void field(Out& out, int w, int len, std::string_view a, std::string_view b = {},
+           std::string_view c = {}, std::string_view d = {}) {
+  if (len > w) {
+    stars(out, w);
+    return;
+  }
+  out.fill(' ', w - len);
+  out.put(a);
+  out.put(b);
+  out.put(c);
+  out.put(d);
+}
+
+// Iw and Iw.m (m < 0: not given).
+void write_int(Out& out, int w, int m, std::int64_t v) {
+  const bool neg = v < 0;
+  // Magnitude in unsigned arithmetic: the most negative value has no positive twin.
+  const std::uint64_t mag =
+      neg ? ~static_cast<std::uint64_t>(v) + 1U : static_cast<std::uint64_t>(v);
+  std::array<char, 24> digits{};
+  auto [end, ec] = std::to_chars(digits.data(), digits.data() + digits.size(), mag);
+  (void)ec;
+  std::string_view ds(digits.data(), static_cast<std::size_t>(end - digits.data()));
+  if (m == 0 && mag == 0) ds = {};  // Iw.0 writes zero as blanks only
+  const int zeros = m > static_cast<int>(ds.size()) ? m - static_cast<int>(ds.size()) : 0;
+  const int len = (neg ? 1 : 0) + zeros + static_cast<int>(ds.size());
+  if (w == 0) w = len > 0 ? len : 1;
+  if (len > w) {
+    stars(out, w);
+    return;
+  }
+  out.fill(' ', w - len);
+  if (neg) out.put('-');
+  out.fill('0', zeros);
+  out.put(ds);
+}
+
+// NaN and infinities in a numeric field, as gfortran writes them.
+void write_nonfinite(Out& out, int w, double x) {
+  const bool neg = std::signbit(x);
+  std::string_view text;
+  if (std::isnan(x)) {
+    if (w == 0) w = 3;
+    text = "NaN";
+  } else if (neg) {
+    if (w == 0) w = 4;
+    text = w >= 9 ? "-Infinity" : "-Inf";
+  } else {
+    if (w == 0) w = 3;
+    text = w >= 8 ? "Infinity" : "Inf";
+  }
+  field(out, w, static_cast<int>(text.size()), text);
+}
+
+// Fw.d under scale factor k: the value times 10^k with d decimals. The leading
+// zero of a value below 1 is written only when the field has room for it.
+void write_fixed(Out& out, int w, int d, int k, double x) {
+  if (!std::isfinite(x)) {
+    write_nonfinite(out, w, x);
+    return;
+  }
+  if (w > 0 && d >= w) {  // not even the point and the decimals fit
+    stars(out, w);
+    return;
+  }
+  const bool neg = std::signbit(x);
+  const double ax = std::fabs(x);
+  std::array<char, kNumBuf> buf{};
+  int prec = d + k;
+  double y = ax;
+  int shift = k;
+  if (prec < 0) {  // a negative scale beyond the decimals: scale in binary instead
+    y = ax * std::pow(10.0, k);
+    prec = d;
+    shift = 0;
+  }
+  // snprintf rounds the exact binary value to nearest, ties to even.
+  const int n = std::snprintf(buf.data(), buf.size(), "%.*f", prec, y);
+  if (n <= 0 || static_cast<std::size_t>(n) >= buf.size()) {
+    stars(out, w);
+    return;
+  }
+  // Digits without the point; the point goes after `point` of them.
+  std::array<char, kNumBuf> dig{};
+  int nd = 0;
+  int int_len = 0;
+  for (int i = 0; i < n; ++i) {
+    if (buf[static_cast<std::size_t>(i)] == '.') {
+      int_len = i;
+      continue;
+    }
+    dig[static_cast<std::size_t>(nd++)] = buf[static_cast<std::size_t>(i)];
+  }
+  if (prec == 0) int_len = n;
+  int point = int_len + shift;
+  std::string_view all(dig.data(), static_cast<std::size_t>(nd));
+  std::string_view int_part;
+  std::string_view frac;
+  int lead_zeros = 0;  // zeros between the point and the digits (negative scale)
+  if (point <= 0) {
+    lead_zeros = -point;
+    frac = all;
+  } else {
+    int_part = all.substr(0, static_cast<std::size_t>(point));
+    frac = all.substr(static_cast<std::size_t>(point));
+  }
+  while (!int_part.empty() && int_part.front() == '0') int_part.remove_prefix(1);
+  // Only d decimals are written: a negative scale leaves the tail as rounded zeros.
+  std::array<char, kNumBuf> dec{};
+  int nf = 0;
+  for (int i = 0; i < lead_zeros && nf < d; ++i) dec[static_cast<std::size_t>(nf++)] = '0';
+  for (std::size_t i = 0; i < frac.size() && nf < d; ++i) {
+    dec[static_cast<std::size_t>(nf++)] = frac[i];
+  }
+  for (; nf < d;) dec[static_cast<std::size_t>(nf++)] = '0';
+  const std::string_view decimals(dec.data(), static_cast<std::size_t>(nf));
+
+  int len = (neg ? 1 : 0) + static_cast<int>(int_part.size()) + 1 + d;
+  bool zero = false;
+  if (int_part.empty() && (d == 0 || w == 0 || len < w)) {
+    zero = true;
+    ++len;
+  }
+  if (w == 0) w = len;
+  field(out, w, len, neg ? "-" : "", zero ? "0" : std::string_view(int_part), ".", decimals);
+}
+
+// Ew.d and Ew.dEe (e < 0: not given) under scale factor k. Without a scale
+// factor the mantissa is 0.ddd; kP puts k digits before the point. A three-digit
+// exponent drops the letter.
+void write_exp(Out& out, int w, int d, int e, int k, double x, char letter) {
+  if (!std::isfinite(x)) {
+    write_nonfinite(out, w, x);
+    return;
+  }
+  // The scale must leave at least one significant digit.
+  if ((k > 0 && k > d + 1) || (k <= 0 && k <= -d)) {
+    stars(out, w);
+    return;
+  }
+  const bool neg = std::signbit(x);
+  const double ax = std::fabs(x);
+  const int ndig = k > 0 ? d + 1 : d + k;
+  std::array<char, kNumBuf> buf{};
+  const int n = std::snprintf(buf.data(), buf.size(), "%.*e", ndig - 1, ax);
+  if (n <= 0 || static_cast<std::size_t>(n) >= buf.size()) {
+    stars(out, w);
+    return;
+  }
+  std::array<char, kNumBuf> mant{};
+  int nm = 0;
+  int e10 = 0;
+  {
+    int nd = 0;
+    int i = 0;
+    std::array<char, kNumBuf> dig{};
+    for (; i < n && buf[static_cast<std::size_t>(i)] != 'e'; ++i) {
+      if (buf[static_cast<std::size_t>(i)] != '.') {
+        dig[static_cast<std::size_t>(nd++)] = buf[static_cast<std::size_t>(i)];
+      }
+    }
+    if (i < n) {
+      const char* first = buf.data() + i + 1;
+      if (*first == '+') ++first;
+      std::from_chars(first, buf.data() + n, e10);
+    }
+    if (k > 0) {
+      for (int j = 0; j < k; ++j) mant[static_cast<std::size_t>(nm++)] = dig[static_cast<std::size_t>(j)];
+      mant[static_cast<std::size_t>(nm++)] = '.';
+      for (int j = k; j < nd; ++j) mant[static_cast<std::size_t>(nm++)] = dig[static_cast<std::size_t>(j)];
+    } else {
+      mant[static_cast<std::size_t>(nm++)] = '.';
+      for (int j = 0; j < -k; ++j) mant[static_cast<std::size_t>(nm++)] = '0';
+      for (int j = 0; j < nd; ++j) mant[static_cast<std::size_t>(nm++)] = dig[static_cast<std::size_t>(j)];
+    }
+  }
+  const int expo = ax == 0.0 ? 0 : e10 + 1 - k;
+  const int aexp = expo < 0 ? -expo : expo;
+
+  std::array<char, 8> ex{};
+  int ne = 0;
+  int width = 0;
+  if (e > 0) {
+    width = e;
+    int limit = 1;
+    for (int j = 0; j < e && limit <= 1000; ++j) limit *= 10;
+    if (aexp >= limit) {
+      stars(out, w);
+      return;
+    }
+    ex[static_cast<std::size_t>(ne++)] = letter;
+  } else if (aexp <= 99) {
+    width = 2;
+    ex[static_cast<std::size_t>(ne++)] = letter;
+  } else if (aexp <= 999) {
+    width = 3;
+  } else {
+    stars(out, w);
+    return;
+  }
+  ex[static_cast<std::size_t>(ne++)] = expo < 0 ? '-' : '+';
+  // Exponent digits, zero-padded to `width` (at most 4 positions here).
+  const int pad = width > 4 ? width - 4 : 0;
+  const int digits = width - pad;
+  std::array<char, 4> ed{};
+  int v = aexp;
+  for (int j = digits - 1; j >= 0; --j) {
+    ed[static_cast<std::size_t>(j)] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  }
+
+  const std::string_view sign = neg ? "-" : "";
+  const std::string_view mantissa(mant.data(), static_cast<std::size_t>(nm));
+  int len = static_cast<int>(sign.size()) + nm + ne + pad + digits;
+  bool zero = false;
+  if (k <= 0 && (w == 0 || len < w)) {
+    zero = true;
+    ++len;
+  }
+  if (w == 0) w = len;
+  if (len > w) {
+    stars(out, w);
+    return;
+  }
+  out.fill(' ', w - len);
+  out.put(sign);
+  if (zero) out.put('0');
+  out.put(mantissa);
+  out.put(std::string_view(ex.data(), static_cast<std::size_t>(ne)));
+  out.fill('0', pad);
+  out.put(std::string_view(ed.data(), static_cast<std::size_t>(digits)));
+}
+
+// Aw (w < 0: plain A). A shorter text is right-aligned, a longer one cut.
+void write_text(Out& out, int w, std::string_view s) {
+  if (w < 0) {
+    out.put(s);
+    return;
+  }
+  const auto uw = static_cast<std::size_t>(w);
+  if (s.size() >= uw) {
+    out.put(s.substr(0, uw));
+  } else {
+    out.fill(' ', static_cast<int>(uw - s.size()));
+    out.put(s);
+  }
+}
+
+// ---- the format walker ------------------------------------------------------
+
+// Reads a format; blanks outside literals mean nothing and are skipped.
+class Cursor {
+ public:
+  explicit Cursor(std::string_view f) : f_(f) {}
+
+  // The next significant character, upper-cased; '\0' at the end.
+  char peek() {
+    while (pos_ < f_.size() && (f_[pos_] == ' ' || f_[pos_] == '\t')) ++pos_;
+    if (pos_ >= f_.size()) return '\0';
+    const char c = f_[pos_];
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  void next() { ++pos_; }
+  // The next character as is, blanks included; '\0' at the end.
+  char raw() { return pos_ < f_.size() ? f_[pos_++] : '\0'; }
+
+  // An unsigned number, or -1 when there is none. Large values are clamped.
+  int number() {
+    int v = -1;
+    for (char c = peek(); c >= '0' && c <= '9'; c = peek()) {
+      v = (v < 0 ? 0 : v);
+      if (v <= kMaxField * 10) v = v * 10 + (c - '0');
+      next();
+    }
+    return v > kMaxField * 10 ? kMaxField * 10 : v;
+  }
+
+  std::size_t pos() const { return pos_; }
+  void seek(std::size_t p) { pos_ = p; }
+
+ private:
+  std::string_view f_;
+  std::size_t pos_ = 0;
+};
+
+struct Group {
+  std::size_t start;  // just after the '('
+  int left;           // passes still to make, this one included
+};
+
+struct Descriptor {
+  char kind;  // 'I', 'F', 'E', 'D', 'A'
+  int w = -1;
+  int d = -1;
+  int e = -1;
+};
+
+// Reads the rest of a data edit descriptor after its letter. False when malformed.
+bool read_descriptor(Cursor& cur, Descriptor& desc) {
+  desc.w = cur.number();
+  switch (desc.kind) {
+    case 'A':
+      return true;
+    case 'I':
+      if (desc.w < 0) return false;
+      if (cur.peek() == '.') {
+        cur.next();
+        desc.d = cur.number();
+        if (desc.d < 0) return false;
+      }
+      return true;
+    case 'F':
+    case 'E':
+    case 'D':
+      if (desc.w < 0 || cur.peek() != '.') return false;
+      cur.next();
+      desc.d = cur.number();
+      if (desc.d < 0) return false;
+      if (desc.kind != 'F' && cur.peek() == 'E') {
+        cur.next();
+        desc.e = cur.number();
+        if (desc.e <= 0) return false;
+      }
+      if (desc.kind == 'E' && desc.w == 0) return false;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void write_value(Out& out, const Descriptor& desc, int scale, const Item& item) {
+  const int w = desc.w > kMaxField ? kMaxField : desc.w;
+  const int d = desc.d > kMaxField ? kMaxField : desc.d;
+  switch (desc.kind) {
+    case 'I':
+      if (item.kind == Item::Kind::Int) {
+        write_int(out, w, d, item.i);
+      } else {
+        stars(out, w);  // no silent truncation of a real or a text
+      }
+      return;
+    case 'F':
+    case 'E':
+    case 'D': {
+      if (item.kind == Item::Kind::Text) {
+        stars(out, w);
+        return;
+      }
+      const double x = item.kind == Item::Kind::Int ? static_cast<double>(item.i) : item.d;
+      if (desc.kind == 'F') {
+        write_fixed(out, w, d, scale, x);
+      } else {
+        write_exp(out, w, d, desc.e, scale, x, desc.kind);
+      }
+      return;
+    }
+    default:  // 'A'
+      if (item.kind == Item::Kind::Text) {
+        write_text(out, w, item.s);
+      } else {
+        stars(out, w);
+      }
+      return;
+  }
+}
+
+// One output statement. Stops quietly at anything it does not understand,
+// keeping what was written so far.
+void run(Out& out, std::string_view fmt, std::span<const Item> items) {
+  Cursor cur(fmt);
+  std::size_t next_item = 0;
+  int scale = 0;
+  std::array<Group, kMaxDepth> stack{};
+  int depth = 0;
+  // Where the format starts over when the values outlast it: the last group
+  // opened at the top level (with its repeat count), or the very beginning.
+  std::size_t revert_start = 0;
+  int revert_count = 0;
+  bool revert_group = false;
+  bool used_values = false;  // since the format last started over
+
+  if (cur.peek() != '(') return;
+  cur.next();
+  stack[0] = Group{cur.pos(), 1};
+  depth = 1;
+  revert_start = cur.pos();
+
+  for (;;) {
+    const char c = cur.peek();
+    if (c == '\0') return;  // unbalanced parentheses
+    if (c == ',') {
+      cur.next();
+      continue;
+    }
+    if (c == '\'' || c == '"') {
+      cur.next();
+      for (;;) {
+        const char t = cur.raw();
+        if (t == '\0') return;
+        if (t == c) {
+          if (cur.pos() < fmt.size() && fmt[cur.pos()] == c) {
+            cur.next();  // a doubled quote is one quote
+          } else {
+            break;
+          }
+        }
+        out.put(t);
+      }
+      continue;
+    }
+    if (c == '/') {
+      cur.next();
+      out.end_line();
+      continue;
+    }
+    if (c == ':') {
+      cur.next();
+      if (next_item == items.size()) return;
+      continue;
+    }
+    if (c == ')') {
+      cur.next();
+      if (depth > 1) {
+        Group& g = stack[static_cast<std::size_t>(depth - 1)];
+        if (--g.left > 0) {
+          cur.seek(g.start);
+        } else {
+          --depth;
+        }
+        continue;
+      }
+      // The end of the format: done, or a new line and start over. A format
+      // that took no value since it last started over would loop forever.
+      if (next_item == items.size() || !used_values) return;
+      out.end_line();
+      used_values = false;
+      cur.seek(revert_start);
+      if (revert_group) {
+        stack[1] = Group{revert_start, revert_count};
+        depth = 2;
+      }
+      continue;
+    }
+
+    bool negative = false;
+    if (c == '-' || c == '+') {
+      negative = c == '-';
+      cur.next();
+    }
+    const int count = cur.number();
+    const char k = cur.peek();
+    if (k == 'P') {
+      cur.next();
+      if (count < 0) return;
+      scale = negative ? -count : count;
+      if (scale > kMaxScale) scale = kMaxScale;
+      if (scale < -kMaxScale) scale = -kMaxScale;
+      continue;
+    }
+    if (negative || count == 0) return;
+    const int reps = count < 0 ? 1 : count;
+    if (k == 'X') {
+      cur.next();
+      out.skip(reps);
+      continue;
+    }
+    if (k == '/') {
+      cur.next();
+      for (int i = 0; i < reps; ++i) out.end_line();
+      continue;
+    }
+    if (k == 'H') {  // nH: the next n characters as they are
+      cur.next();
+      if (count < 0) return;
+      for (int i = 0; i < count; ++i) {
+        const char t = cur.raw();
+        if (t == '\0') return;
+        out.put(t);
+      }
+      continue;
+    }
+    if (k == '(') {
+      cur.next();
+      if (depth == kMaxDepth) return;
+      if (depth == 1) {
+        revert_start = cur.pos();
+        revert_count = reps;
+        revert_group = true;
+      }
+      stack[static_cast<std::size_t>(depth++)] = Group{cur.pos(), reps};
+      continue;
+    }
+    Descriptor desc{k};
+    cur.next();
+    if (!read_descriptor(cur, desc)) return;
+    for (int i = 0; i < reps; ++i) {
+      if (next_item == items.size()) return;
+      write_value(out, desc, scale, items[next_item++]);
+      used_values = true;
+    }
+  }
+}
+
+}  // namespace
+
+std::string format(std::string_view fmt, std::span<const Item> items) {
+  std::string text;
+  Out out(nullptr, &text);
+  run(out, fmt, items);
+  out.end_line();
+  out.finish();
+  return text;
+}
 
 bool write(std::FILE* out, std::string_view fmt, std::span<const Item> items) {
-  const std::string text = format(fmt, items);
-  return std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  Out o(out, nullptr);
+  run(o, fmt, items);
+  o.end_line();
+  return o.finish();
 }
 
 }  // namespace fortran
