@@ -1,1 +1,240 @@
-// Placeholder: this routine set has not landed yet.
+// Levenberg-Marquardt minimiser. Every sum runs in the order written here and
+// the single-precision constants are widened floats: fits must reproduce to
+// the last bit.
+#include "engine/mrqmin.h"
+
+#include <cmath>
+#include <utility>
+
+namespace tavrick {
+
+namespace {
+
+// Damping factor at set-up, and its change on an accepted or rejected step.
+constexpr double kAlamdaStart = sp(0.001f);
+constexpr double kAlamdaDown = sp(0.1f);
+constexpr double kAlamdaUp = 10.0;
+// Smallest pivot magnitude gaussj accepts.
+constexpr double kTinyPivot = sp(1e-20f);
+
+}  // namespace
+
+void gaussj(double* a, int n, int np, double* b, int m, int mp, GaussjWork& w, int& ierr) {
+  ierr = 0;
+  // The pivot bookkeeping holds kMaxPar unknowns; a larger or inconsistent
+  // request is refused rather than written past the arrays.
+  if (n < 0 || n > kMaxPar || np < n || m < 0 || mp < m) {
+    ierr = 1;
+    return;
+  }
+  const Mat1<double> am{a, np};
+  const Mat1<double> bm{b, np};
+  const Vec1<int> ipiv{w.ipiv.data()};
+  const Vec1<int> indxr{w.indxr.data()};
+  const Vec1<int> indxc{w.indxc.data()};
+  for (int j = 1; j <= n; ++j) ipiv(j) = 0;
+
+  // When every remaining candidate is NaN the scan chooses nothing and the
+  // previous pivot position is taken again (the first position at the first
+  // elimination): its counter then passes 1 and a later scan reports the
+  // failure, while a NaN pivot itself goes on through the elimination.
+  int irow = 1;
+  int icol = 1;
+  for (int i = 1; i <= n; ++i) {
+    double big = 0.0;
+    for (int j = 1; j <= n; ++j) {
+      if (ipiv(j) == 1) continue;
+      for (int k = 1; k <= n; ++k) {
+        if (ipiv(k) == 0) {
+          // >=: of equal magnitudes the one scanned last is the pivot.
+          if (std::abs(am(j, k)) >= big) {
+            big = std::abs(am(j, k));
+            irow = j;
+            icol = k;
+          }
+        } else if (ipiv(k) > 1) {
+          ierr = 1;
+          return;
+        }
+      }
+    }
+    ipiv(icol) = ipiv(icol) + 1;
+
+    // Put the pivot on the diagonal by swapping rows.
+    if (irow != icol) {
+      for (int l = 1; l <= n; ++l) std::swap(am(irow, l), am(icol, l));
+      for (int l = 1; l <= m; ++l) std::swap(bm(irow, l), bm(icol, l));
+    }
+    indxr(i) = irow;
+    indxc(i) = icol;
+    // A NaN compares false here: only a magnitude below the threshold fails.
+    if (std::abs(am(icol, icol)) < kTinyPivot) {
+      ierr = 1;
+      return;
+    }
+    const double pivinv = 1.0 / am(icol, icol);
+    am(icol, icol) = 1.0;
+    for (int l = 1; l <= n; ++l) am(icol, l) = am(icol, l) * pivinv;
+    for (int l = 1; l <= m; ++l) bm(icol, l) = bm(icol, l) * pivinv;
+    for (int ll = 1; ll <= n; ++ll) {
+      if (ll == icol) continue;
+      const double dum = am(ll, icol);
+      am(ll, icol) = 0.0;
+      for (int l = 1; l <= n; ++l) am(ll, l) = am(ll, l) - am(icol, l) * dum;
+      for (int l = 1; l <= m; ++l) bm(ll, l) = bm(ll, l) - bm(icol, l) * dum;
+    }
+  }
+
+  // Undo the row swaps as column swaps of the inverse, last first.
+  for (int l = n; l >= 1; --l) {
+    if (indxr(l) != indxc(l)) {
+      for (int k = 1; k <= n; ++k) std::swap(am(k, indxr(l)), am(k, indxc(l)));
+    }
+  }
+}
+
+void covsrt(double* covar, int nca, int ma, const int* lista, int mfit) {
+  const Mat1<double> c{covar, nca};
+  const Vec1<const int> l{lista};
+  for (int j = 1; j <= ma - 1; ++j) {
+    for (int i = j + 1; i <= ma; ++i) c(i, j) = 0.0;
+  }
+  for (int i = 1; i <= mfit - 1; ++i) {
+    for (int j = i + 1; j <= mfit; ++j) {
+      if (l(j) > l(i)) {
+        c(l(j), l(i)) = c(i, j);
+      } else {
+        c(l(i), l(j)) = c(i, j);
+      }
+    }
+  }
+  const double swap = c(1, 1);
+  for (int j = 1; j <= ma; ++j) {
+    c(1, j) = c(j, j);
+    c(j, j) = 0.0;
+  }
+  c(l(1), l(1)) = swap;
+  for (int j = 2; j <= mfit; ++j) c(l(j), l(j)) = c(1, j);
+  for (int j = 2; j <= ma; ++j) {
+    for (int i = 1; i <= j - 1; ++i) c(i, j) = c(j, i);
+  }
+}
+
+void Mrq::mrqcof(const FitArgs& f, const double* a, double* alpha, double* beta, double& chisq) {
+  const Mat1<double> al{alpha, f.nca};
+  const Vec1<double> be{beta};
+  const Vec1<const double> x{f.x};
+  const Vec1<const double> y{f.y};
+  const Vec1<const double> sig{f.sig};
+  const Vec1<const int> lista{f.lista};
+  const Vec1<double> dyda{dyda_.data()};
+  const int mfit = f.mfit;
+
+  for (int j = 1; j <= mfit; ++j) {
+    for (int k = 1; k <= j; ++k) al(j, k) = 0.0;
+    be(j) = 0.0;
+  }
+  chisq = 0.0;
+  for (int i = 1; i <= f.ndata; ++i) {
+    double ymod = 0.0;
+    f.funcs(x(i), a, ymod, dyda_.data(), f.ma, f.npeaks, f.nbak);
+    const double sig2i = 1.0 / (sig(i) * sig(i));
+    const double dy = y(i) - ymod;
+    for (int j = 1; j <= mfit; ++j) {
+      const double wt = dyda(lista(j)) * sig2i;
+      for (int k = 1; k <= j; ++k) al(j, k) = al(j, k) + wt * dyda(lista(k));
+      be(j) = be(j) + dy * wt;
+    }
+    chisq = chisq + dy * dy * sig2i;
+  }
+  // Per point, with the point count passed through single precision.
+  chisq = chisq / static_cast<double>(static_cast<float>(f.ndata));
+  for (int j = 2; j <= mfit; ++j) {
+    for (int k = 1; k <= j - 1; ++k) al(k, j) = al(j, k);
+  }
+}
+
+void Mrq::mrqmin(const FitArgs& f, double& chisq, double& alamda, int& ierr) {
+  ierr = 0;
+  const int mfit = f.mfit;
+  const int ma = f.ma;
+  const Vec1<int> lista{f.lista};
+  const Vec1<double> a{f.a};
+  const Vec1<double> atry{atry_.data()};
+  const Vec1<double> beta{beta_.data()};
+  const Vec1<double> da{da_.data()};
+  const Mat1<double> covar{f.covar, f.nca};
+  const Mat1<double> alpha{f.alpha, f.nca};
+
+  if (alamda < 0.0) {
+    // The work arrays and matrices hold kMaxPar parameters: sizes beyond them
+    // are an improper selection, refused before anything is written.
+    if (ma < 1 || ma > kMaxPar || mfit < 0 || mfit > ma || f.nca < ma) {
+      ierr = 1;
+      return;
+    }
+    // Complete lista with the held parameters, checking that the free ones
+    // are distinct indices of a.
+    int kk = mfit + 1;
+    for (int j = 1; j <= ma; ++j) {
+      int ihit = 0;
+      for (int k = 1; k <= mfit; ++k) {
+        if (lista(k) == j) ++ihit;
+      }
+      if (ihit == 0) {
+        // More held parameters than places: an entry lies outside 1..ma.
+        if (kk > ma) {
+          ierr = 1;
+          return;
+        }
+        lista(kk) = j;
+        ++kk;
+      } else if (ihit > 1) {
+        ierr = 1;
+        return;
+      }
+    }
+    if (kk != ma + 1) {
+      ierr = 1;
+      return;
+    }
+    alamda = kAlamdaStart;
+    mrqcof(f, f.a, f.alpha, beta_.data(), chisq);
+    ochisq_ = chisq;
+    for (int j = 1; j <= ma; ++j) atry(j) = a(j);
+  }
+
+  // Damped system: the curvature with its diagonal scaled by 1 + alamda.
+  for (int j = 1; j <= mfit; ++j) {
+    for (int k = 1; k <= mfit; ++k) covar(j, k) = alpha(j, k);
+    covar(j, j) = alpha(j, j) * (1.0 + alamda);
+    da(j) = beta(j);
+  }
+  int gerr = 0;
+  gaussj(f.covar, mfit, f.nca, da_.data(), 1, 1, gw_, gerr);
+  if (gerr != 0) {
+    ierr = 2;
+    return;
+  }
+  if (alamda == 0.0) {
+    covsrt(f.covar, f.nca, ma, f.lista, mfit);
+    return;
+  }
+
+  for (int j = 1; j <= mfit; ++j) atry(lista(j)) = a(lista(j)) + da(j);
+  mrqcof(f, atry_.data(), f.covar, da_.data(), chisq);
+  if (chisq < ochisq_) {
+    alamda = alamda * kAlamdaDown;
+    ochisq_ = chisq;
+    for (int j = 1; j <= mfit; ++j) {
+      for (int k = 1; k <= mfit; ++k) alpha(j, k) = covar(j, k);
+      beta(j) = da(j);
+      a(lista(j)) = atry(lista(j));
+    }
+  } else {
+    alamda = alamda * kAlamdaUp;
+    chisq = ochisq_;
+  }
+}
+
+}  // namespace tavrick
