@@ -1,22 +1,71 @@
-// Placeholder until this family lands: every routine does nothing.
+// Variant skew: every peak has its own free centroid, height, high-side
+// width and low-side width. Layout: c1, h1, Whi1, Wlo1, ..., cN, hN, WhiN,
+// WloN, b1 .. bM; all 4N + M parameters free.
+#include <cstddef>
+
+#include "engine/family.h"
+#include "engine/skew/shape.h"
 #include "engine/skew/skew.h"
 
 namespace tavrick {
 
-void gskew(const StartArgs&, FitWork&, std::FILE*) {}
-void fskew(double, const double*, double& y, double*, int, int, int) { y = 0.0; }
-void xskew(const ResultArgs&, FitResults&, std::FILE*) {}
+using skew::kFwhm;
 
-void gskewf(const StartArgs&, FitWork&, std::FILE*) {}
-void fskewf(double, const double*, double& y, double*, int, int, int) { y = 0.0; }
-void xskewf(const ResultArgs&, FitResults&, std::FILE*) {}
+void gskew(const StartArgs& s, FitWork& w, std::FILE* out) {
+  const int ndata = setupFitPoints(s, w);
+  const Vec1<double> a{s.a};
+  const int n = s.npeaks;
+  for (int k = 1; k <= n; ++k) {
+    const std::size_t i = static_cast<std::size_t>(k - 1);
+    a(4 * k - 3) = s.pos[i] - static_cast<double>(s.ilo);
+    a(4 * k - 2) = startHeight(s.spec, s.pos[i]);
+    // Both flanks start from the peak's FWHM guess.
+    a(4 * k - 1) = s.fwhmin[i] / kFwhm;
+    a(4 * k) = s.fwhmin[i] / kFwhm;
+  }
+  // Six background slots whatever nbak is: 30 peaks need 4 * 30 + 6 slots,
+  // which the parameter vector holds.
+  startBackground(s.spec, s.ilo, s.ihi, kMaxBak, &a(4 * n + 1));
+  const int ma = 4 * n + s.nbak;
+  skew::runFit(s, w, out, ndata, ma, ma, fskew);
+}
 
-void gsfwvc(const StartArgs&, FitWork&, std::FILE*) {}
-void fgsfwvc(double, const double*, double& y, double*, int, int, int) { y = 0.0; }
-void xsfwvc(const ResultArgs&, FitResults&, std::FILE*) {}
+void fskew(double x, const double* a, double& y, double* dyda, int ma, int, int nbak) {
+  const Vec1<const double> av{a};
+  const Vec1<double> d{dyda};
+  const int n = (ma - nbak + 3) / 4;
+  y = 0.0;
+  for (int k = 1; k <= n; ++k) {
+    const double h = av(4 * k - 2);
+    const skew::PeakTerm p = skew::peakTerm(x, av(4 * k - 3), av(4 * k - 1), av(4 * k));
+    y = y + h * p.e;
+    if (p.inside) {
+      const double t = ((2.0 * h) * p.e) * p.b;
+      const double dw = (p.b * t) / p.w;
+      d(4 * k - 3) = t / p.w;
+      d(4 * k - 2) = p.e;
+      // Only the width of the side in use moves this point.
+      d(4 * k - 1) = p.low ? 0.0 : dw;
+      d(4 * k) = p.low ? dw : 0.0;
+    } else {
+      d(4 * k - 3) = 0.0;
+      d(4 * k - 2) = 0.0;
+      d(4 * k - 1) = 0.0;
+      d(4 * k) = 0.0;
+    }
+  }
+  skew::addBackground(x, a, dyda, ma - nbak, nbak, y);
+}
 
-void gsfwfc(const StartArgs&, FitWork&, std::FILE*) {}
-void fgsfwfc(double, const double*, double& y, double*, int, int, int) { y = 0.0; }
-void xsfwfc(const ResultArgs&, FitResults&, std::FILE*) {}
+void xskew(const ResultArgs& r, FitResults& res, std::FILE* out) {
+  const int n = r.npeaks;
+  // clang-format off
+  const skew::Layout l{-3, 4, -2, 4, -1, 4, 0, 4, 4 * n, false, false,
+                       "(13X,'Centroid',15X,'Area',18X,'Fwhm'/                             58X,'Fwhmhi'/58X,'Fwhmlo')",
+                       "(I3,3(1X,F10.2,' +/-',F8.2))",
+                       "(51X,F9.2,' +/-',F8.2)"};
+  // clang-format on
+  skew::results(r, res, out, l);
+}
 
 }  // namespace tavrick
