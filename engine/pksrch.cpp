@@ -15,10 +15,21 @@ void pksrch(const double* spec, double* pos, int maxch, int npeaks, int ipksch) 
   for (int k = 0; k < npeaks; ++k) {
     const double p = pos[k];
     // Range ends truncated toward zero, then kept within channels 1 .. maxch.
-    int lo = static_cast<int>(p - h);
-    int hi = static_cast<int>(p + h);
-    if (lo <= 0) lo = 1;
-    if (hi > maxch) hi = maxch;
+    // The bounds are compared before the conversion, so a guess far outside
+    // (or NaN) gives a clamped or empty range, never an out-of-range cast.
+    const double top = static_cast<double>(maxch) + 1.0;
+    int lo = 1;
+    if (p - h >= top) {
+      lo = maxch + 1;
+    } else if (p - h >= 1.0) {
+      lo = static_cast<int>(p - h);
+    }
+    int hi = maxch;
+    if (p + h < 1.0) {
+      hi = 0;
+    } else if (p + h < top) {
+      hi = static_cast<int>(p + h);
+    }
     found[static_cast<std::size_t>(k)] = p;
     // >=: the highest channel wins among equal maxima; counts below 0 never
     // move the guess.
