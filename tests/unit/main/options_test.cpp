@@ -1,0 +1,132 @@
+// The option phase: settings it leaves behind, and the refusals that only
+// combinations of values reach. Each message of the phase is checked against
+// the built command in tests/e2e/options_test.cpp.
+#include "main/options.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tavrick::Settings;
+
+Settings parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "tavrick");
+  std::vector<char*> p;
+  for (auto& a : args) p.push_back(a.data());
+  p.push_back(nullptr);
+  tavrick::Args a(static_cast<int>(args.size()), p.data());
+  Settings s;
+  tavrick::options(a, s, stderr);
+  return s;
+}
+
+// A valid command line plus more; "-widths 3" unless more gives widths.
+std::vector<std::string> base(std::vector<std::string> more = {}) {
+  std::vector<std::string> v{"-spectrum", "ge1", "-limit", "900", "100", "-peaks", "150"};
+  if (std::find(more.begin(), more.end(), "-widths") == more.end()) {
+    v.insert(v.end(), {"-widths", "3"});
+  }
+  v.insert(v.end(), more.begin(), more.end());
+  return v;
+}
+
+TEST(Options, DefaultsAndWindow) {
+  const Settings s = parse(base());
+  EXPECT_EQ(std::string(s.name.data(), 4), "ge1 ");
+  EXPECT_EQ(s.namelen, 3);
+  EXPECT_EQ(s.name[255], ' ');
+  EXPECT_EQ(s.iskew, 0);
+  EXPECT_EQ(s.ilor, 0);
+  EXPECT_EQ(s.ifixwd, 0);
+  EXPECT_EQ(s.idiffwd, 1);
+  EXPECT_EQ(s.ifixcn, 0);
+  EXPECT_EQ(s.nbak, 3);
+  EXPECT_EQ(s.lim1, 900);
+  EXPECT_EQ(s.lim2, 100);
+  EXPECT_EQ(s.ilo, 100);
+  EXPECT_EQ(s.ihi, 900);
+  EXPECT_EQ(s.npeaks, 1);
+  EXPECT_EQ(parse(base({"-order", "x"})).nbak, 3);
+  EXPECT_EQ(parse(base({"-order", "0"})).nbak, 1);
+  EXPECT_EQ(parse(base({"-order", "5"})).nbak, 6);
+}
+
+TEST(Options, WordsSetTheFlags) {
+  const Settings lor = parse(base({"-shape", "lorentz", "-widthopt", "same"}));
+  EXPECT_EQ(lor.ilor, 1);
+  EXPECT_EQ(lor.iskew, 0);
+  EXPECT_EQ(lor.ifixwd, 0);
+  EXPECT_EQ(lor.idiffwd, 0);
+  const Settings sk = parse(base({"-shape", "skew", "-skews", "2", "-widthopt", "given",
+                                  "-peakopt", "given"}));
+  EXPECT_EQ(sk.iskew, 1);
+  EXPECT_EQ(sk.ifixwd, 1);
+  EXPECT_EQ(sk.idiffwd, 1);
+  EXPECT_EQ(sk.ifixcn, 1);
+  EXPECT_EQ(parse(base({"-shape", "skewtail", "-widthopt", "given"})).iskew, 2);
+}
+
+TEST(Options, ListsEndAtTheFirstValueThatIsNoNumber) {
+  const Settings s = parse({"-spectrum", "a", "-limit", "1", "2", "-peaks", "100.3", "-5",
+                            "x", "200", "-widths", "3", "4"});
+  EXPECT_EQ(s.npeaks, 2);
+  // Reals pass through single precision.
+  EXPECT_EQ(s.pos[0], static_cast<double>(100.3f));
+  EXPECT_NE(s.pos[0], 100.3);
+  EXPECT_EQ(s.pos[1], -5.0);
+  EXPECT_EQ(s.width, 3.0);
+  EXPECT_EQ(s.fwhmin[1], 4.0);
+  EXPECT_EQ(s.fwhmin[29], 4.0);
+}
+
+TEST(Options, ThirtyValuesFit) {
+  std::vector<std::string> v{"-spectrum", "a", "-limit", "1", "2", "-peaks"};
+  for (int k = 1; k <= 30; ++k) v.push_back(std::to_string(k));
+  v.push_back("-widths");
+  for (int k = 1; k <= 30; ++k) v.push_back(std::to_string(k) + ".5");
+  const Settings s = parse(v);
+  EXPECT_EQ(s.npeaks, 30);
+  EXPECT_EQ(s.pos[29], 30.0);
+  EXPECT_EQ(s.fwhmin[29], 30.5);
+}
+
+TEST(Options, LowSideWidths) {
+  // Without skews the low side takes the padded high-side widths.
+  const Settings none = parse(base({"-widths", "3", "4", "-shape", "skewtail", "-widthopt",
+                                    "given"}));
+  EXPECT_EQ(none.fwloin, none.fwhmin);
+  EXPECT_EQ(none.widlo, 3.0);
+  const Settings given = parse(base({"-skews", "1.25", "2"}));
+  EXPECT_EQ(given.widlo, 1.25);
+  EXPECT_EQ(given.fwloin[1], 2.0);
+  EXPECT_EQ(given.fwloin[29], 2.0);
+  EXPECT_EQ(given.fwhmin[29], 3.0);
+}
+
+TEST(Options, RefusesCombinationsWithoutAShape) {
+  using testing::ExitedWithCode;
+  EXPECT_EXIT(parse(base({"-shape", "skewtail", "-widthopt", "same"})), ExitedWithCode(8),
+              "^SHAPE=skewtail requires WIDTHOPT=given\n$");
+  EXPECT_EXIT(parse(base({"-shape", "skewtail", "-peakopt", "given"})), ExitedWithCode(8),
+              "^SHAPE=skewtail requires WIDTHOPT=given\n$");
+  EXPECT_EXIT(parse(base({"-peakopt", "given"})), ExitedWithCode(8),
+              "^SHAPE=gauss with PEAKOPT=given requires WIDTHOPT=same\\|given\n$");
+  // Accepted: the gauss family with fixed centroids and a common or given width.
+  EXPECT_EQ(parse(base({"-peakopt", "given", "-widthopt", "same"})).ifixcn, 1);
+  EXPECT_EQ(parse(base({"-shape", "lorentz", "-peakopt", "given"})).ifixcn, 1);
+}
+
+TEST(Options, RefusesWidthsThatAreNotPositive) {
+  using testing::ExitedWithCode;
+  EXPECT_EXIT(parse(base({"-widths", "3", "0"})), ExitedWithCode(8),
+              "^WIDTHS must be positive\n$");
+  EXPECT_EXIT(parse(base({"-widths", "-0"})), ExitedWithCode(8), "^WIDTHS must be positive\n$");
+  EXPECT_EXIT(parse(base({"-skews", "2", "-1e-3"})), ExitedWithCode(8),
+              "^SKEWS must be positive\n$");
+}
+
+}  // namespace
