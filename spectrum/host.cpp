@@ -1,1 +1,1019 @@
-// Placeholder: this routine set has not landed yet.
+// Host spectrum library over one SQLite database file per experiment.
+//
+// Tables (schema version 1):
+//   spectrum(id, name, title, label, base, size, rowbase, rows, kind,
+//            smallest, largest, counts)   counts: little-endian int32 blob
+//   calibration(spectrum, number, text)
+// The file carries application id 0x54617672 ("Tavr") and the schema version
+// in user_version; nothing is written to a file before both are checked.
+#include "spectrum/host.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+#include "spectrum/sqlite_handle.h"
+
+namespace spectrum {
+
+namespace {
+
+constexpr std::int32_t kApplicationId = 0x54617672;  // "Tavr"
+constexpr int kBusyTimeoutMs = 5000;
+
+// Schema steps: kMigrations[v] takes a store from version v to v + 1.
+constexpr const char* kMigrations[] = {
+    // 0 -> 1: the first schema.
+    "CREATE TABLE spectrum ("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT CHECK (id BETWEEN 1 AND 2147483647),"
+    "  name TEXT UNIQUE,"
+    "  title TEXT NOT NULL DEFAULT '',"
+    "  label TEXT NOT NULL DEFAULT '',"
+    "  base INTEGER NOT NULL,"
+    "  size INTEGER NOT NULL CHECK (size >= 0),"
+    "  rowbase INTEGER NOT NULL,"
+    "  rows INTEGER NOT NULL CHECK (rows >= 0),"
+    "  kind INTEGER NOT NULL DEFAULT 0,"
+    "  smallest INTEGER NOT NULL DEFAULT 0,"
+    "  largest INTEGER NOT NULL DEFAULT 0,"
+    "  counts BLOB NOT NULL);"
+    "CREATE TABLE calibration ("
+    "  spectrum INTEGER NOT NULL REFERENCES spectrum(id) ON DELETE CASCADE,"
+    "  number INTEGER NOT NULL CHECK (number >= 1),"
+    "  text TEXT NOT NULL,"
+    "  PRIMARY KEY (spectrum, number));",
+};
+constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
+
+struct Err {
+  int code = 0;
+  std::string text;
+  explicit operator bool() const { return code != 0; }
+};
+
+// A text up to its significant length: trailing blanks, controls and NULs go.
+std::string significant(const char* text, int len) {
+  if (text == nullptr || len <= 0) return {};
+  auto n = static_cast<std::size_t>(len);
+  while (n > 0 && static_cast<unsigned char>(text[n - 1]) <= 32) --n;
+  return std::string(text, n);
+}
+
+// Copies s into dest (room characters), blank-padding; returns the length copied.
+int put_text(char* dest, int room, std::string_view s, bool pad = true) {
+  if (dest == nullptr || room <= 0) return 0;
+  const auto n = std::min(static_cast<std::size_t>(room), s.size());
+  std::memcpy(dest, s.data(), n);
+  if (pad) std::memset(dest + n, ' ', static_cast<std::size_t>(room) - n);
+  return static_cast<int>(n);
+}
+
+bool has_controls(std::string_view s) {
+  return std::any_of(s.begin(), s.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u < 32 || u == 127;
+  });
+}
+
+void put_le(unsigned char* p, std::int32_t v) {
+  const auto u = static_cast<std::uint32_t>(v);
+  p[0] = static_cast<unsigned char>(u);
+  p[1] = static_cast<unsigned char>(u >> 8);
+  p[2] = static_cast<unsigned char>(u >> 16);
+  p[3] = static_cast<unsigned char>(u >> 24);
+}
+
+std::int32_t get_le(const unsigned char* p) {
+  const std::uint32_t u = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+                          (static_cast<std::uint32_t>(p[2]) << 16) |
+                          (static_cast<std::uint32_t>(p[3]) << 24);
+  return static_cast<std::int32_t>(u);
+}
+
+std::string col_text(sqlite3_stmt* st, int col) {
+  const unsigned char* p = sqlite3_column_text(st, col);
+  if (p == nullptr) return {};
+  return std::string(reinterpret_cast<const char*>(p),
+                     static_cast<std::size_t>(sqlite3_column_bytes(st, col)));
+}
+
+int col_int(sqlite3_stmt* st, int col) { return sqlite3_column_int(st, col); }
+
+// "a..b", or "none" for an empty range.
+std::string span_text(std::int64_t from, std::int64_t count) {
+  if (count <= 0) return "none";
+  return std::to_string(from) + ".." + std::to_string(from + count - 1);
+}
+
+// One spectrum's header row.
+struct Row {
+  std::int32_t number = 0;
+  std::string name;
+  int base = 0;
+  int size = 0;
+  int rowbase = 0;
+  int rows = 0;
+  int kind = 0;
+
+  std::string who() const {
+    return name.empty() ? "spectrum #" + std::to_string(number) : "spectrum '" + name + "'";
+  }
+  std::int64_t nrows() const { return std::max(rows, 1); }
+  std::int64_t values() const { return static_cast<std::int64_t>(size) * nrows(); }
+};
+
+// Channel and row window of one sread or swrite, checked against a spectrum.
+struct Window {
+  std::int64_t first = 0;  // channel offset from base
+  std::int64_t count = 0;
+  std::int64_t row0 = 0;  // row offset from rowbase
+  std::int64_t nrow = 1;
+};
+
+Err check_window(const Row& r, const char* what, int first, int count, int firstrow, int rowcount,
+                 int elemsize, Window& w) {
+  if (elemsize != 4)
+    return {kBadElemSize, std::string(what) + " of " + r.who() + " with element size " +
+                              std::to_string(elemsize) + ": counts are 4-byte integers"};
+  if (count < 0 || rowcount < 0)
+    return {kBadCount, std::string(what) + " of " + r.who() + " with a negative count (" +
+                           std::to_string(count) + " channels, " + std::to_string(rowcount) +
+                           " rows)"};
+  w.count = count;
+  w.first = static_cast<std::int64_t>(first) - r.base;
+  const std::string range = "channels " + span_text(first, count);
+  const std::string own = " (channels " + span_text(r.base, r.size) + ")";
+  if (count > 0 && w.first < 0)
+    return {kOutOfRange, std::string(what) + " of " + range + " before the start of " + r.who() + own};
+  if (count > 0 && w.first + count > r.size)
+    return {kOutOfRange, std::string(what) + " of " + range + " past the end of " + r.who() + own};
+  w.nrow = std::max(rowcount, 1);
+  if (r.rows == 0 && rowcount == 0) {
+    w.row0 = 0;  // a 1-D read: the spectrum's only row
+  } else {
+    w.row0 = static_cast<std::int64_t>(firstrow) - r.rowbase;
+    if (w.row0 < 0 || w.row0 + w.nrow > r.nrows())
+      return {kOutOfRange, std::string(what) + " of rows " + span_text(firstrow, w.nrow) +
+                               " outside " + r.who() + " (rows " +
+                               span_text(r.rowbase, r.nrows()) + ")"};
+  }
+  return {};
+}
+
+// Checks a spectrum's geometry for sdef and store.
+Err check_geometry(int base, int size, int rowbase, int rows) {
+  if (size < 0 || rows < 0)
+    return {kBadGeometry, "spectrum of " + std::to_string(size) + " channels and " +
+                              std::to_string(rows) + " rows: neither may be negative"};
+  constexpr std::int64_t top = std::numeric_limits<std::int32_t>::max();
+  if (static_cast<std::int64_t>(base) + size - 1 > top ||
+      static_cast<std::int64_t>(rowbase) + rows - 1 > top)
+    return {kBadGeometry, "spectrum channels " + std::to_string(base) + " + " +
+                              std::to_string(size) + " pass the largest channel number"};
+  const std::int64_t values = static_cast<std::int64_t>(size) * std::max(rows, 1);
+  if (values > kMaxValues)
+    return {kBadGeometry, "spectrum of " + std::to_string(values) + " counts is larger than " +
+                              std::to_string(kMaxValues) + " counts"};
+  return {};
+}
+
+Err check_name(const std::string& name) {
+  if (name.empty()) return {kBadName, "empty spectrum name"};
+  if (static_cast<int>(name.size()) > kNameLen)
+    return {kBadName, "spectrum name '" + name.substr(0, 40) + "...' is longer than " +
+                          std::to_string(kNameLen) + " characters"};
+  if (has_controls(name)) return {kBadName, "spectrum name holds control characters"};
+  return {};
+}
+
+}  // namespace
+
+std::int32_t ident_number(const Ident& id) {
+  const auto hi = static_cast<std::uint32_t>(static_cast<std::uint16_t>(id.id1));
+  const auto lo = static_cast<std::uint32_t>(static_cast<std::uint16_t>(id.id2));
+  return static_cast<std::int32_t>((hi << 16) | lo);
+}
+
+Ident ident_of(std::int32_t number) {
+  const auto u = static_cast<std::uint32_t>(number);
+  Ident id;
+  id.id1 = static_cast<std::int16_t>(static_cast<std::uint16_t>(u >> 16));
+  id.id2 = static_cast<std::int16_t>(static_cast<std::uint16_t>(u & 0xFFFFu));
+  return id;
+}
+
+// The open database and the statements every routine needs.
+class Store {
+ public:
+  Store(sql::Db db, std::string path) : db_(std::move(db)), path_(std::move(path)) {}
+
+  sqlite3* db() const { return db_.get(); }
+  const std::string& path() const { return path_; }
+
+  // An SQLite failure as a status and text: what was being done, then SQLite's reason.
+  Err sql_error(const std::string& what, int rc) const {
+    int code = kDatabase;
+    switch (rc & 0xFF) {
+      case SQLITE_BUSY:
+      case SQLITE_LOCKED:
+        code = kBusy;
+        break;
+      case SQLITE_READONLY:
+      case SQLITE_PERM:
+        code = kReadOnly;
+        break;
+      case SQLITE_NOTADB:
+        code = kNotStore;
+        break;
+      case SQLITE_CORRUPT:
+        code = kDamaged;
+        break;
+      default:
+        break;
+    }
+    return {code, what + " in experiment '" + path_ + "' failed: " + sqlite3_errmsg(db())};
+  }
+
+  Err exec(const char* text, const std::string& what) const {
+    const int rc = sqlite3_exec(db(), text, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) return sql_error(what, rc);
+    return {};
+  }
+
+  Err prepare(const char* text, sql::Stmt& st, const std::string& what) const {
+    sqlite3_stmt* raw = nullptr;
+    const int rc = sqlite3_prepare_v2(db(), text, -1, &raw, nullptr);
+    st.reset(raw);
+    if (rc != SQLITE_OK) return sql_error(what, rc);
+    return {};
+  }
+
+  // Runs a statement that returns no rows.
+  Err run(sqlite3_stmt* st, const std::string& what) const {
+    const int rc = sqlite3_step(st);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) return sql_error(what, rc);
+    return {};
+  }
+
+  // The header of spectrum `number`, kNoSuchId when there is none.
+  Err load(std::int32_t number, const Ident& id, Row& row) const {
+    if (number <= 0) return no_such(id);
+    sql::Stmt st;
+    if (auto e = prepare("SELECT name, base, size, rowbase, rows, kind FROM spectrum WHERE id = ?",
+                         st, "look-up of a spectrum"))
+      return e;
+    sqlite3_bind_int(st.get(), 1, number);
+    const int rc = sqlite3_step(st.get());
+    if (rc == SQLITE_DONE) return no_such(id);
+    if (rc != SQLITE_ROW) return sql_error("look-up of spectrum #" + std::to_string(number), rc);
+    row.number = number;
+    row.name = col_text(st.get(), 0);
+    row.base = col_int(st.get(), 1);
+    row.size = col_int(st.get(), 2);
+    row.rowbase = col_int(st.get(), 3);
+    row.rows = col_int(st.get(), 4);
+    row.kind = col_int(st.get(), 5);
+    return {};
+  }
+
+  Err no_such(const Ident& id) const {
+    return {kNoSuchId, "no spectrum with identifier (" + std::to_string(id.id1) + ", " +
+                           std::to_string(id.id2) + ") in experiment '" + path_ + "'"};
+  }
+
+  // Opens the counts of a spectrum for incremental reading or writing and
+  // checks their length against the geometry (a damaged row must not lead
+  // to reads outside the blob).
+  Err open_counts(const Row& row, bool write, sql::Blob& blob) const {
+    sqlite3_blob* raw = nullptr;
+    const int rc = sqlite3_blob_open(db(), "main", "spectrum", "counts", row.number, write ? 1 : 0,
+                                     &raw);
+    blob.reset(raw);
+    if (rc != SQLITE_OK) return sql_error("access to the counts of " + row.who(), rc);
+    const std::int64_t bytes = sqlite3_blob_bytes(raw);
+    if (bytes != row.values() * 4)
+      return {kDamaged, "stored counts of " + row.who() + " are damaged: " + std::to_string(bytes) +
+                            " bytes where " + std::to_string(row.values()) + " counts need " +
+                            std::to_string(row.values() * 4)};
+    return {};
+  }
+
+ private:
+  sql::Db db_;
+  std::string path_;
+};
+
+namespace {
+
+// One transaction; rolled back unless committed.
+class Txn {
+ public:
+  explicit Txn(const Store& s) : s_(s) {}
+  ~Txn() {
+    if (active_) sqlite3_exec(s_.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  Txn(const Txn&) = delete;
+  Txn& operator=(const Txn&) = delete;
+
+  // A write transaction takes the write lock at once (waiting up to the busy
+  // timeout), so it never fails half-way for want of the lock.
+  Err begin(bool write) {
+    if (auto e = s_.exec(write ? "BEGIN IMMEDIATE" : "BEGIN", "start of a transaction")) return e;
+    active_ = true;
+    return {};
+  }
+  Err commit() {
+    if (auto e = s_.exec("COMMIT", "commit")) return e;
+    active_ = false;
+    return {};
+  }
+
+ private:
+  const Store& s_;
+  bool active_ = false;
+};
+
+Err read_pragma(const Store& s, const char* text, std::int64_t& value) {
+  sql::Stmt st;
+  if (auto e = s.prepare(text, st, "check of the store")) return e;
+  const int rc = sqlite3_step(st.get());
+  if (rc != SQLITE_ROW) return s.sql_error("check of the store", rc);
+  value = sqlite3_column_int64(st.get(), 0);
+  return {};
+}
+
+// Brings a store of our own from its version to the current one.
+Err migrate(const Store& s) {
+  Txn txn(s);
+  if (auto e = txn.begin(true)) return e;
+  std::int64_t version = 0;
+  if (auto e = read_pragma(s, "PRAGMA user_version", version)) return e;
+  if (version > kSchemaVersion)
+    return {kNewerStore, "experiment '" + s.path() + "' has schema version " +
+                             std::to_string(version) + "; this program knows up to " +
+                             std::to_string(kSchemaVersion)};
+  for (auto v = version; v < kSchemaVersion; ++v)
+    if (auto e = s.exec(kMigrations[v], "schema upgrade to version " + std::to_string(v + 1)))
+      return e;
+  if (version < kSchemaVersion) {
+    const std::string set = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
+    if (auto e = s.exec(set.c_str(), "schema upgrade")) return e;
+  }
+  return txn.commit();
+}
+
+Err open_db(const std::string& path, sql::Db& db) {
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  db.reset(raw);
+  if (rc != SQLITE_OK)
+    return {kNoExperiment, "can't open experiment '" + path + "': " +
+                               (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc))};
+  sqlite3_extended_result_codes(raw, 1);
+  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  return {};
+}
+
+std::vector<unsigned char> encode(std::span<const std::int32_t> counts) {
+  std::vector<unsigned char> bytes(counts.size() * 4);
+  for (std::size_t i = 0; i < counts.size(); ++i) put_le(bytes.data() + 4 * i, counts[i]);
+  return bytes;
+}
+
+void bind_text(sqlite3_stmt* st, int i, const std::string& s) {
+  // SQLITE_STATIC (a null destructor): every string outlives the statement's step.
+  sqlite3_bind_text(st, i, s.data(), static_cast<int>(s.size()), nullptr);
+}
+
+Err read_summary(const Store& s, sqlite3_stmt* st, Summary& out) {
+  out.id = ident_of(sqlite3_column_int(st, 0));
+  out.name = col_text(st, 1);
+  out.title = col_text(st, 2);
+  out.label = col_text(st, 3);
+  out.base = col_int(st, 4);
+  out.size = col_int(st, 5);
+  out.rowbase = col_int(st, 6);
+  out.rows = col_int(st, 7);
+  out.kind = col_int(st, 8);
+  out.smallest = col_int(st, 9);
+  out.largest = col_int(st, 10);
+  // Totals over whole 4-byte counts only, so a damaged row still lists.
+  const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(st, 11));
+  const std::int64_t n = std::min<std::int64_t>(sqlite3_column_bytes(st, 11) / 4,
+                                                static_cast<std::int64_t>(out.size) *
+                                                    std::max(out.rows, 1));
+  out.total = 0;
+  for (std::int64_t i = 0; i < n; ++i) out.total += get_le(p + 4 * i);
+  (void)s;
+  return {};
+}
+
+constexpr const char* kSummarySql =
+    "SELECT id, coalesce(name, ''), title, label, base, size, rowbase, rows, kind, smallest, "
+    "largest, counts FROM spectrum";
+
+}  // namespace
+
+Host::Host() {
+  const char* env = std::getenv("TAVRICK_EXPERIMENT");
+  path_ = (env != nullptr && env[0] != '\0') ? env : "experiment.db";
+}
+
+Host::Host(std::string path) : path_(std::move(path)) {}
+
+Host::~Host() = default;
+
+void Host::fail(int& status, int code, std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  error_ = std::move(text);
+  last_status_ = code;
+  status = code;
+}
+
+bool Host::connected(int& status) {
+  if (store_) return true;
+  fail(status, kNotConnected, "not connected to an experiment (no successful sexpt)");
+  return false;
+}
+
+#define TAVRICK_TRY(expr)                          \
+  do {                                             \
+    if (Err e_ = (expr)) {                         \
+      fail(status, e_.code, std::move(e_.text));   \
+      return;                                      \
+    }                                              \
+  } while (false)
+
+void Host::sexpt(int& status) {
+  store_.reset();
+  // SQLite would open a missing name as a new database; look first so that
+  // a missing or odd file is reported as such and never created.
+  struct stat sb {};
+  if (::stat(path_.c_str(), &sb) != 0) {
+    const int err = errno;
+    fail(status, kNoExperiment,
+         err == ENOENT ? "experiment '" + path_ + "' does not exist"
+                       : "can't open experiment '" + path_ + "': " + std::strerror(err));
+    return;
+  }
+  if (!S_ISREG(sb.st_mode)) {
+    fail(status, kNoExperiment, "experiment '" + path_ + "' is not a regular file");
+    return;
+  }
+  sql::Db db;
+  TAVRICK_TRY(open_db(path_, db));
+  auto store = std::make_unique<Store>(std::move(db), path_);
+
+  // Reads only, until the file is known to be ours.
+  std::int64_t app = 0;
+  std::int64_t version = 0;
+  if (Err e = read_pragma(*store, "PRAGMA application_id", app)) {
+    fail(status, kNotStore, "'" + path_ + "' is not a spectrum store: " + sqlite3_errmsg(store->db()));
+    return;
+  }
+  if (app != kApplicationId) {
+    fail(status, kNotStore,
+         "'" + path_ + "' is not a spectrum store (an SQLite file of another program)");
+    return;
+  }
+  TAVRICK_TRY(read_pragma(*store, "PRAGMA user_version", version));
+  if (version > kSchemaVersion) {
+    fail(status, kNewerStore,
+         "experiment '" + path_ + "' has schema version " + std::to_string(version) +
+             "; this program knows up to " + std::to_string(kSchemaVersion));
+    return;
+  }
+
+  // Ours: readers and one writer side by side, and deletes that follow references.
+  if (sqlite3_db_readonly(store->db(), "main") == 0)
+    TAVRICK_TRY(store->exec("PRAGMA journal_mode = WAL", "switch to WAL mode"));
+  TAVRICK_TRY(store->exec("PRAGMA foreign_keys = ON", "set-up"));
+  if (version < kSchemaVersion) TAVRICK_TRY(migrate(*store));
+  store_ = std::move(store);
+  status = 0;
+}
+
+void Host::create(int& status) {
+  store_.reset();
+  // O_EXCL: an existing file is never touched, even one created a moment ago.
+  const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    const int err = errno;
+    fail(status, err == EEXIST ? kExists : kNoExperiment,
+         err == EEXIST ? "'" + path_ + "' already exists"
+                       : "can't create '" + path_ + "': " + std::strerror(err));
+    return;
+  }
+  ::close(fd);
+  Err e;
+  {
+    sql::Db db;
+    e = open_db(path_, db);
+    if (!e) {
+      auto store = std::make_unique<Store>(std::move(db), path_);
+      const std::string app = "PRAGMA application_id = " + std::to_string(kApplicationId);
+      e = store->exec("PRAGMA journal_mode = WAL", "creation");
+      if (!e) e = store->exec(app.c_str(), "creation");
+      if (!e) e = store->exec("PRAGMA foreign_keys = ON", "creation");
+      if (!e) e = migrate(*store);
+      if (!e) store_ = std::move(store);
+    }
+  }
+  if (e) {
+    ::unlink(path_.c_str());
+    ::unlink((path_ + "-wal").c_str());
+    ::unlink((path_ + "-shm").c_str());
+    fail(status, e.code, std::move(e.text));
+    return;
+  }
+  status = 0;
+}
+
+void Host::sname(Ident& id, const char* name, int namelen, int& status) {
+  if (!connected(status)) return;
+  const std::string key = significant(name, namelen);
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare("SELECT id FROM spectrum WHERE name = ?", st, "look-up by name"));
+  bind_text(st.get(), 1, key);
+  const int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_DONE) {
+    fail(status, kNoSuchName, "no spectrum named '" + key + "' in experiment '" + path_ + "'");
+    return;
+  }
+  if (rc != SQLITE_ROW) TAVRICK_TRY(store_->sql_error("look-up of spectrum '" + key + "'", rc));
+  id = ident_of(sqlite3_column_int(st.get(), 0));
+  status = 0;
+}
+
+void Host::srtit(const Ident& id, char* title, int& titlelen, int& status) {
+  if (!connected(status)) return;
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare("SELECT title FROM spectrum WHERE id = ?", st, "title read"));
+  const std::int32_t number = ident_number(id);
+  sqlite3_bind_int(st.get(), 1, number);
+  const int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_DONE || number <= 0) TAVRICK_TRY(store_->no_such(id));
+  if (rc != SQLITE_ROW) TAVRICK_TRY(store_->sql_error("title read", rc));
+  titlelen = put_text(title, titlelen, col_text(st.get(), 0));
+  status = 0;
+}
+
+void Host::sinq(const Ident& id, int& base, int& size, int& rowbase, int& rows, int& kind,
+                int& status) {
+  if (!connected(status)) return;
+  Row r;
+  TAVRICK_TRY(store_->load(ident_number(id), id, r));
+  base = r.base;
+  size = r.size;
+  rowbase = r.rowbase;
+  rows = r.rows;
+  kind = r.kind;
+  status = 0;
+}
+
+void Host::sread(const Ident& id, int first, int count, int firstrow, int rowcount,
+                 std::int32_t* dest, int elemsize, int& status) {
+  if (!connected(status)) return;
+  // Header, length check and counts in one read transaction: one version.
+  Txn txn(*store_);
+  TAVRICK_TRY(txn.begin(false));
+  Row r;
+  TAVRICK_TRY(store_->load(ident_number(id), id, r));
+  Window w;
+  TAVRICK_TRY(check_window(r, "read", first, count, firstrow, rowcount, elemsize, w));
+  if (w.count > 0) {
+    sql::Blob blob;
+    TAVRICK_TRY(store_->open_counts(r, false, blob));
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(w.count * w.nrow * 4));
+    for (std::int64_t k = 0; k < w.nrow; ++k) {
+      const std::int64_t offset = ((w.row0 + k) * r.size + w.first) * 4;
+      const int rc = sqlite3_blob_read(blob.get(), bytes.data() + k * w.count * 4,
+                                       static_cast<int>(w.count * 4), static_cast<int>(offset));
+      if (rc != SQLITE_OK) TAVRICK_TRY(store_->sql_error("read of the counts of " + r.who(), rc));
+    }
+    blob.reset();
+    for (std::int64_t i = 0; i < w.count * w.nrow; ++i) dest[i] = get_le(bytes.data() + 4 * i);
+  }
+  TAVRICK_TRY(txn.commit());
+  status = 0;
+}
+
+void Host::swrite(const Ident& id, int first, int count, int firstrow, int rowcount,
+                  const std::int32_t* src, int elemsize, int& status) {
+  if (!connected(status)) return;
+  Txn txn(*store_);
+  TAVRICK_TRY(txn.begin(true));
+  Row r;
+  TAVRICK_TRY(store_->load(ident_number(id), id, r));
+  Window w;
+  TAVRICK_TRY(check_window(r, "write", first, count, firstrow, rowcount, elemsize, w));
+  if (w.count > 0) {
+    sql::Blob blob;
+    TAVRICK_TRY(store_->open_counts(r, true, blob));
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(w.count * 4));
+    for (std::int64_t k = 0; k < w.nrow; ++k) {
+      for (std::int64_t i = 0; i < w.count; ++i) put_le(bytes.data() + 4 * i, src[k * w.count + i]);
+      const std::int64_t offset = ((w.row0 + k) * r.size + w.first) * 4;
+      const int rc = sqlite3_blob_write(blob.get(), bytes.data(), static_cast<int>(w.count * 4),
+                                        static_cast<int>(offset));
+      if (rc != SQLITE_OK) TAVRICK_TRY(store_->sql_error("write of the counts of " + r.who(), rc));
+    }
+  }
+  TAVRICK_TRY(txn.commit());
+  status = 0;
+}
+
+void Host::serror(char* text, int& len) const {
+  len = put_text(text, kErrorLen, error_);
+}
+
+void Host::sdef(Ident& id, int base, int size, int rowbase, int rows, int kind, const char* label,
+                int labellen, int& status) {
+  if (!connected(status)) return;
+  TAVRICK_TRY(check_geometry(base, size, rowbase, rows));
+  const std::string lab = significant(label, labellen);
+  if (static_cast<int>(lab.size()) > kLabelLen) {
+    fail(status, kTooLong, "label of " + std::to_string(lab.size()) + " characters is longer than " +
+                               std::to_string(kLabelLen));
+    return;
+  }
+  const std::int64_t values = static_cast<std::int64_t>(size) * std::max(rows, 1);
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare(
+      "INSERT INTO spectrum (name, title, label, base, size, rowbase, rows, kind, counts) "
+      "VALUES (NULL, '', ?, ?, ?, ?, ?, ?, zeroblob(?))",
+      st, "definition of a spectrum"));
+  bind_text(st.get(), 1, lab);
+  sqlite3_bind_int(st.get(), 2, base);
+  sqlite3_bind_int(st.get(), 3, size);
+  sqlite3_bind_int(st.get(), 4, rowbase);
+  sqlite3_bind_int(st.get(), 5, rows);
+  sqlite3_bind_int(st.get(), 6, kind);
+  sqlite3_bind_int64(st.get(), 7, values * 4);
+  // One statement in autocommit mode is one transaction.
+  TAVRICK_TRY(store_->run(st.get(), "definition of a spectrum"));
+  id = ident_of(static_cast<std::int32_t>(sqlite3_last_insert_rowid(store_->db())));
+  status = 0;
+}
+
+void Host::srmax(const Ident& id, int& smallest, int& largest, int& status) {
+  if (!connected(status)) return;
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare("SELECT smallest, largest FROM spectrum WHERE id = ?", st,
+                              "read of the extreme counts"));
+  const std::int32_t number = ident_number(id);
+  sqlite3_bind_int(st.get(), 1, number);
+  const int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_DONE || number <= 0) TAVRICK_TRY(store_->no_such(id));
+  if (rc != SQLITE_ROW) TAVRICK_TRY(store_->sql_error("read of the extreme counts", rc));
+  smallest = col_int(st.get(), 0);
+  largest = col_int(st.get(), 1);
+  status = 0;
+}
+
+// Runs an UPDATE of one spectrum; kNoSuchId when it touched no row.
+#define TAVRICK_UPDATE_ONE(st, what)                                         \
+  do {                                                                       \
+    TAVRICK_TRY(store_->run((st), (what)));                                  \
+    if (sqlite3_changes(store_->db()) == 0) TAVRICK_TRY(store_->no_such(id)); \
+  } while (false)
+
+void Host::swmax(const Ident& id, int smallest, int largest, int& status) {
+  if (!connected(status)) return;
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare("UPDATE spectrum SET smallest = ?, largest = ? WHERE id = ?", st,
+                              "write of the extreme counts"));
+  sqlite3_bind_int(st.get(), 1, smallest);
+  sqlite3_bind_int(st.get(), 2, largest);
+  sqlite3_bind_int(st.get(), 3, ident_number(id));
+  TAVRICK_UPDATE_ONE(st.get(), "write of the extreme counts");
+  status = 0;
+}
+
+void Host::siden(const Ident& id, const char* name, int namelen, int& status) {
+  if (!connected(status)) return;
+  const std::string key = significant(name, namelen);
+  TAVRICK_TRY(check_name(key));
+  Txn txn(*store_);
+  TAVRICK_TRY(txn.begin(true));
+  Row r;
+  TAVRICK_TRY(store_->load(ident_number(id), id, r));
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare("SELECT id FROM spectrum WHERE name = ? AND id <> ?", st, "naming"));
+  bind_text(st.get(), 1, key);
+  sqlite3_bind_int(st.get(), 2, r.number);
+  if (sqlite3_step(st.get()) == SQLITE_ROW) {
+    fail(status, kNameInUse,
+         "name '" + key + "' already belongs to spectrum #" +
+             std::to_string(sqlite3_column_int(st.get(), 0)) + " in experiment '" + path_ + "'");
+    return;
+  }
+  st.reset();
+  TAVRICK_TRY(store_->prepare("UPDATE spectrum SET name = ? WHERE id = ?", st, "naming"));
+  bind_text(st.get(), 1, key);
+  sqlite3_bind_int(st.get(), 2, r.number);
+  TAVRICK_TRY(store_->run(st.get(), "naming of " + r.who()));
+  st.reset();
+  TAVRICK_TRY(txn.commit());
+  status = 0;
+}
+
+void Host::swtit(const Ident& id, const char* title, int titlelen, int& status) {
+  if (!connected(status)) return;
+  const std::string t = significant(title, titlelen);
+  if (static_cast<int>(t.size()) > kTitleLen) {
+    fail(status, kTooLong, "title of " + std::to_string(t.size()) + " characters is longer than " +
+                               std::to_string(kTitleLen));
+    return;
+  }
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare("UPDATE spectrum SET title = ? WHERE id = ?", st, "title write"));
+  bind_text(st.get(), 1, t);
+  sqlite3_bind_int(st.get(), 2, ident_number(id));
+  TAVRICK_UPDATE_ONE(st.get(), "title write");
+  status = 0;
+}
+
+void Host::srlab(const Ident& id, char* label, int labellen, int& status) {
+  if (!connected(status)) return;
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare("SELECT label FROM spectrum WHERE id = ?", st, "label read"));
+  const std::int32_t number = ident_number(id);
+  sqlite3_bind_int(st.get(), 1, number);
+  const int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_DONE || number <= 0) TAVRICK_TRY(store_->no_such(id));
+  if (rc != SQLITE_ROW) TAVRICK_TRY(store_->sql_error("label read", rc));
+  put_text(label, std::min(labellen, kLabelLen), col_text(st.get(), 0), false);
+  status = 0;
+}
+
+void Host::srcal(const Ident& id, char* text, int& len, int& status) {
+  srcaln(id, 1, text, len, status);
+}
+
+void Host::swcal(const Ident& id, const char* text, int len, int& status) {
+  swcaln(id, 1, text, len, status);
+}
+
+void Host::srcaln(const Ident& id, int number, char* text, int& len, int& status) {
+  if (!connected(status)) return;
+  Txn txn(*store_);
+  TAVRICK_TRY(txn.begin(false));
+  Row r;
+  TAVRICK_TRY(store_->load(ident_number(id), id, r));
+  if (number < 1 || number > kMaxCalNumber) {
+    fail(status, kBadCalNumber, "calibration number " + std::to_string(number) + " of " + r.who() +
+                                    " outside 1.." + std::to_string(kMaxCalNumber));
+    return;
+  }
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare("SELECT text FROM calibration WHERE spectrum = ? AND number = ?", st,
+                              "calibration read"));
+  sqlite3_bind_int(st.get(), 1, r.number);
+  sqlite3_bind_int(st.get(), 2, number);
+  const int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_DONE) {
+    fail(status, kNoCalibration, r.who() + " has no calibration " + std::to_string(number));
+    return;
+  }
+  if (rc != SQLITE_ROW) TAVRICK_TRY(store_->sql_error("calibration read of " + r.who(), rc));
+  len = put_text(text, std::min(len, kCalLen), col_text(st.get(), 0));
+  st.reset();
+  TAVRICK_TRY(txn.commit());
+  status = 0;
+}
+
+void Host::swcaln(const Ident& id, int number, const char* text, int len, int& status) {
+  if (!connected(status)) return;
+  const std::string t = significant(text, len);
+  Txn txn(*store_);
+  TAVRICK_TRY(txn.begin(true));
+  Row r;
+  TAVRICK_TRY(store_->load(ident_number(id), id, r));
+  if (number < 1 || number > kMaxCalNumber) {
+    fail(status, kBadCalNumber, "calibration number " + std::to_string(number) + " of " + r.who() +
+                                    " outside 1.." + std::to_string(kMaxCalNumber));
+    return;
+  }
+  if (static_cast<int>(t.size()) > kCalLen) {
+    fail(status, kTooLong, "calibration text of " + std::to_string(t.size()) + " characters for " +
+                               r.who() + " is longer than " + std::to_string(kCalLen));
+    return;
+  }
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare(t.empty()
+                                  ? "DELETE FROM calibration WHERE spectrum = ?1 AND number = ?2"
+                                  : "INSERT OR REPLACE INTO calibration (spectrum, number, text) "
+                                    "VALUES (?1, ?2, ?3)",
+                              st, "calibration write"));
+  sqlite3_bind_int(st.get(), 1, r.number);
+  sqlite3_bind_int(st.get(), 2, number);
+  if (!t.empty()) bind_text(st.get(), 3, t);
+  TAVRICK_TRY(store_->run(st.get(), "calibration write of " + r.who()));
+  st.reset();
+  TAVRICK_TRY(txn.commit());
+  status = 0;
+}
+
+void Host::list(std::vector<Summary>& out, int& status) {
+  if (!connected(status)) return;
+  out.clear();
+  sql::Stmt st;
+  const std::string text = std::string(kSummarySql) + " ORDER BY id";
+  TAVRICK_TRY(store_->prepare(text.c_str(), st, "listing"));
+  int rc = 0;
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    Summary s;
+    TAVRICK_TRY(read_summary(*store_, st.get(), s));
+    out.push_back(std::move(s));
+  }
+  if (rc != SQLITE_DONE) TAVRICK_TRY(store_->sql_error("listing", rc));
+  status = 0;
+}
+
+void Host::inquire(const Ident& id, Summary& out, int& status) {
+  if (!connected(status)) return;
+  sql::Stmt st;
+  const std::string text = std::string(kSummarySql) + " WHERE id = ?";
+  TAVRICK_TRY(store_->prepare(text.c_str(), st, "inquiry"));
+  const std::int32_t number = ident_number(id);
+  sqlite3_bind_int(st.get(), 1, number);
+  const int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_DONE || number <= 0) TAVRICK_TRY(store_->no_such(id));
+  if (rc != SQLITE_ROW) TAVRICK_TRY(store_->sql_error("inquiry", rc));
+  TAVRICK_TRY(read_summary(*store_, st.get(), out));
+  status = 0;
+}
+
+void Host::calibrations(const Ident& id, std::vector<std::pair<int, std::string>>& out,
+                        int& status) {
+  if (!connected(status)) return;
+  out.clear();
+  Txn txn(*store_);
+  TAVRICK_TRY(txn.begin(false));
+  Row r;
+  TAVRICK_TRY(store_->load(ident_number(id), id, r));
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare(
+      "SELECT number, text FROM calibration WHERE spectrum = ? ORDER BY number", st,
+      "calibration listing"));
+  sqlite3_bind_int(st.get(), 1, r.number);
+  int rc = 0;
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW)
+    out.emplace_back(col_int(st.get(), 0), col_text(st.get(), 1));
+  if (rc != SQLITE_DONE) TAVRICK_TRY(store_->sql_error("calibration listing", rc));
+  st.reset();
+  TAVRICK_TRY(txn.commit());
+  status = 0;
+}
+
+void Host::store(std::span<const NewSpectrum> spectra, bool replace, std::vector<Ident>& ids,
+                 int& status) {
+  if (!connected(status)) return;
+  // Everything is checked before the transaction starts.
+  for (std::size_t i = 0; i < spectra.size(); ++i) {
+    const NewSpectrum& s = spectra[i];
+    TAVRICK_TRY(check_name(s.name));
+    for (std::size_t j = 0; j < i; ++j)
+      if (spectra[j].name == s.name) {
+        fail(status, kNameInUse, "two spectra named '" + s.name + "' in one import");
+        return;
+      }
+    if (Err geom = check_geometry(s.base, s.size, s.rowbase, s.rows)) {
+      fail(status, geom.code, "spectrum '" + s.name + "': " + geom.text);
+      return;
+    }
+    const auto values = static_cast<std::size_t>(s.size) * static_cast<std::size_t>(std::max(s.rows, 1));
+    if (s.counts.size() != values) {
+      fail(status, kBadGeometry,
+           "spectrum '" + s.name + "' has " + std::to_string(s.counts.size()) + " counts where " +
+               std::to_string(values) + " are needed");
+      return;
+    }
+    if (static_cast<int>(s.title.size()) > kTitleLen || static_cast<int>(s.label.size()) > kLabelLen) {
+      fail(status, kTooLong, "title or label of spectrum '" + s.name + "' is too long");
+      return;
+    }
+    if (s.calibrations.size() > static_cast<std::size_t>(kMaxCalNumber)) {
+      fail(status, kBadCalNumber, "too many calibrations for spectrum '" + s.name + "'");
+      return;
+    }
+    for (const auto& c : s.calibrations)
+      if (static_cast<int>(c.size()) > kCalLen) {
+        fail(status, kTooLong, "calibration text of spectrum '" + s.name + "' is longer than " +
+                                   std::to_string(kCalLen) + " characters");
+        return;
+      }
+  }
+
+  std::vector<Ident> made;
+  Txn txn(*store_);
+  TAVRICK_TRY(txn.begin(true));
+  for (const NewSpectrum& s : spectra) {
+    sql::Stmt st;
+    TAVRICK_TRY(store_->prepare("SELECT id FROM spectrum WHERE name = ?", st, "import"));
+    bind_text(st.get(), 1, s.name);
+    std::int32_t existing = 0;
+    const int rc = sqlite3_step(st.get());
+    if (rc == SQLITE_ROW) existing = sqlite3_column_int(st.get(), 0);
+    else if (rc != SQLITE_DONE) TAVRICK_TRY(store_->sql_error("import of '" + s.name + "'", rc));
+    st.reset();
+    if (existing != 0 && !replace) {
+      fail(status, kNameInUse,
+           "a spectrum named '" + s.name + "' is already in experiment '" + path_ + "'");
+      return;
+    }
+    std::int32_t smallest = 0;
+    std::int32_t largest = 0;
+    if (!s.counts.empty()) {
+      const auto [lo, hi] = std::minmax_element(s.counts.begin(), s.counts.end());
+      smallest = *lo;
+      largest = *hi;
+    }
+    const std::vector<unsigned char> bytes = encode(s.counts);
+    // A replaced spectrum keeps its id, so identifiers held elsewhere stay good.
+    TAVRICK_TRY(store_->prepare(
+        existing != 0
+            ? "UPDATE spectrum SET title = ?2, label = ?3, base = ?4, size = ?5, rowbase = ?6, "
+              "rows = ?7, kind = ?8, smallest = ?9, largest = ?10, counts = ?11 WHERE id = ?12"
+            : "INSERT INTO spectrum (name, title, label, base, size, rowbase, rows, kind, "
+              "smallest, largest, counts) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)",
+        st, "import"));
+    if (existing == 0) bind_text(st.get(), 1, s.name);
+    bind_text(st.get(), 2, s.title);
+    bind_text(st.get(), 3, s.label);
+    sqlite3_bind_int(st.get(), 4, s.base);
+    sqlite3_bind_int(st.get(), 5, s.size);
+    sqlite3_bind_int(st.get(), 6, s.rowbase);
+    sqlite3_bind_int(st.get(), 7, s.rows);
+    sqlite3_bind_int(st.get(), 8, s.kind);
+    sqlite3_bind_int(st.get(), 9, smallest);
+    sqlite3_bind_int(st.get(), 10, largest);
+    // zeroblob keeps an empty spectrum's counts a blob, never NULL.
+    if (bytes.empty()) sqlite3_bind_zeroblob(st.get(), 11, 0);
+    else sqlite3_bind_blob(st.get(), 11, bytes.data(), static_cast<int>(bytes.size()), nullptr);
+    if (existing != 0) sqlite3_bind_int(st.get(), 12, existing);
+    TAVRICK_TRY(store_->run(st.get(), "import of '" + s.name + "'"));
+    st.reset();
+    const std::int32_t number =
+        existing != 0 ? existing : static_cast<std::int32_t>(sqlite3_last_insert_rowid(store_->db()));
+    TAVRICK_TRY(store_->prepare("DELETE FROM calibration WHERE spectrum = ?", st, "import"));
+    sqlite3_bind_int(st.get(), 1, number);
+    TAVRICK_TRY(store_->run(st.get(), "import of '" + s.name + "'"));
+    st.reset();
+    for (std::size_t k = 0; k < s.calibrations.size(); ++k) {
+      if (s.calibrations[k].empty()) continue;
+      TAVRICK_TRY(store_->prepare(
+          "INSERT INTO calibration (spectrum, number, text) VALUES (?, ?, ?)", st, "import"));
+      sqlite3_bind_int(st.get(), 1, number);
+      sqlite3_bind_int(st.get(), 2, static_cast<int>(k + 1));
+      bind_text(st.get(), 3, s.calibrations[k]);
+      TAVRICK_TRY(store_->run(st.get(), "import of '" + s.name + "'"));
+      st.reset();
+    }
+    made.push_back(ident_of(number));
+  }
+  TAVRICK_TRY(txn.commit());
+  ids = std::move(made);
+  status = 0;
+}
+
+void Host::remove(const Ident& id, int& status) {
+  if (!connected(status)) return;
+  Txn txn(*store_);
+  TAVRICK_TRY(txn.begin(true));
+  Row r;
+  TAVRICK_TRY(store_->load(ident_number(id), id, r));
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare("DELETE FROM calibration WHERE spectrum = ?", st, "removal"));
+  sqlite3_bind_int(st.get(), 1, r.number);
+  TAVRICK_TRY(store_->run(st.get(), "removal of " + r.who()));
+  TAVRICK_TRY(store_->prepare("DELETE FROM spectrum WHERE id = ?", st, "removal"));
+  sqlite3_bind_int(st.get(), 1, r.number);
+  TAVRICK_TRY(store_->run(st.get(), "removal of " + r.who()));
+  st.reset();
+  TAVRICK_TRY(txn.commit());
+  status = 0;
+}
+
+#undef TAVRICK_UPDATE_ONE
+#undef TAVRICK_TRY
+
+void exstop(const Host& host, int status) {
+  if (status != 0 && status == host.last_status() && !host.error().empty())
+    std::printf("%s\n", host.error().c_str());
+  else
+    std::printf("spectrum access failed with status %d\n", status);
+  std::fflush(stdout);
+  std::exit(8);
+}
+
+}  // namespace spectrum

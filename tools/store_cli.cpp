@@ -1,0 +1,567 @@
+// tavrick-store: subcommands over the host spectrum library.
+//
+// Every failure ends the command with one line "tavrick-store: <what>" on
+// standard error and exit status 1; results go to standard output.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "spectrum/host.h"
+#include "tools/reader.h"
+#include "tools/store_cli.h"
+
+namespace tavrick::tools {
+
+namespace {
+
+// A failure the user can act on; its text is the whole message.
+class UserError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+constexpr const char* kUsage =
+    "Usage: tavrick-store [--experiment PATH] COMMAND [ARGS]\n"
+    "\n"
+    "Fills and inspects a spectrum store (one experiment) for tavrick.\n"
+    "\n"
+    "Commands:\n"
+    "  init                 create an empty store\n"
+    "  import FILE...       import spectra from files\n"
+    "  list                 one line per spectrum: name, id, channels, rows, total, title\n"
+    "  show NAME            header and calibrations of a spectrum\n"
+    "  export NAME          counts of a spectrum to standard output\n"
+    "  remove NAME          delete a spectrum\n"
+    "  demo                 create or refresh a demo store from the bundled spectra\n"
+    "\n"
+    "Options:\n"
+    "  --experiment PATH    the store file (default: $TAVRICK_EXPERIMENT, else experiment.db)\n"
+    "  -h, --help           this text; 'tavrick-store COMMAND --help' describes one command\n";
+
+struct Command {
+  const char* name;
+  const char* help;
+};
+
+constexpr Command kCommands[] = {
+    {"init",
+     "Usage: tavrick-store [--experiment PATH] init\n"
+     "\n"
+     "Creates an empty store at the experiment path. An existing file is never\n"
+     "overwritten.\n"},
+    {"import",
+     "Usage: tavrick-store [--experiment PATH] import FILE... [--name N] [--format F]\n"
+     "                     [--title T] [--detector D] [--replace]\n"
+     "\n"
+     "Imports the spectra of the files into an existing store, all or none: every\n"
+     "file is read and checked before one transaction writes them.\n"
+     "\n"
+     "  --name N       name of the spectrum (only when the files hold exactly one);\n"
+     "                 default: the file name without folders and extension, with a\n"
+     "                 suffix per detector for multi-detector files\n"
+     "  --format F     text, csv, matrix, spe (IAEA ASCII), chn, radware, cnf or n42;\n"
+     "                 default: detected from the content, then the extension\n"
+     "  --title T      title of every imported spectrum (default: from the file)\n"
+     "  --detector D   N42 files: import only this detector\n"
+     "  --replace      overwrite spectra of the same name (they keep their ids);\n"
+     "                 without it an existing name is refused\n"},
+    {"list",
+     "Usage: tavrick-store [--experiment PATH] list\n"
+     "\n"
+     "Lists the spectra, one line each: name, id, channels, rows, total counts, title.\n"},
+    {"show",
+     "Usage: tavrick-store [--experiment PATH] show NAME [--counts]\n"
+     "\n"
+     "Shows the header and the calibrations of a spectrum.\n"
+     "\n"
+     "  --counts       also list the counts, as 'export --format text' does\n"},
+    {"export",
+     "Usage: tavrick-store [--experiment PATH] export NAME [--format text|csv]\n"
+     "\n"
+     "Writes the counts of a spectrum to standard output.\n"
+     "\n"
+     "  --format text  'channel count' per line (default); a 2-D spectrum as one\n"
+     "                 row per line (import it again with --format matrix)\n"
+     "  --format csv   a header 'channel,count' and one 'channel,count' per line;\n"
+     "                 a 2-D spectrum as 'row,channel,count'\n"},
+    {"remove",
+     "Usage: tavrick-store [--experiment PATH] remove NAME\n"
+     "\n"
+     "Deletes a spectrum and its calibrations.\n"},
+    {"demo",
+     "Usage: tavrick-store [--experiment PATH] demo\n"
+     "\n"
+     "Creates the store (or refreshes the spectra of an existing one) with the real\n"
+     "spectra shipped in the repository's data folder.\n"},
+};
+
+const Command* find_command(std::string_view name) {
+  for (const Command& c : kCommands)
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+// The files the demo imports, with their formats; every one must be there.
+struct DemoFile {
+  const char* file;
+  Format format;
+};
+
+constexpr DemoFile kDemoFiles[] = {
+    {"radware_eu152_be.spe", Format::RadwareSpe},
+    {"radware_demo_le.spe", Format::RadwareSpe},
+    {"ortec_eu152_hpge.Chn", Format::Chn},
+    {"iaea_co60_lowres.spe", Format::IaeaSpe},
+    {"iaea_cs137_lowres.spe", Format::IaeaSpe},
+    {"n42_2006_ba133_hpge_8det.n42", Format::N42},
+    {"canberra_hpge_beach_bkg.cnf", Format::Cnf},
+    {"csv_csi_d3s_ba133_cs137.csv", Format::Csv},
+};
+
+// Arguments of one subcommand: words and options with values.
+struct Args {
+  std::vector<std::string> words;
+  std::optional<std::string> name, format, title, detector;
+  bool replace = false;
+  bool counts = false;
+  bool help = false;
+};
+
+// Parses the arguments after the subcommand; only the options it takes.
+Args parse_args(const std::string& cmd, const std::vector<std::string>& in,
+                std::initializer_list<std::string_view> allowed) {
+  Args a;
+  auto allowed_option = [&](std::string_view o) {
+    return std::find(allowed.begin(), allowed.end(), o) != allowed.end();
+  };
+  bool options = true;
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    std::string arg = in[i];
+    if (!options || arg.size() < 2 || arg[0] != '-') {
+      a.words.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options = false;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") {
+      a.help = true;
+      continue;
+    }
+    std::optional<std::string> inline_value;
+    if (const auto eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
+      inline_value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+    }
+    if (!allowed_option(arg))
+      throw UserError("unknown option '" + arg + "' for " + cmd + " (see 'tavrick-store " + cmd +
+                      " --help')");
+    if (arg == "--replace" || arg == "--counts") {
+      if (inline_value) throw UserError("option " + arg + " takes no value");
+      (arg == "--replace" ? a.replace : a.counts) = true;
+      continue;
+    }
+    std::string value;
+    if (inline_value) {
+      value = *inline_value;
+    } else {
+      if (i + 1 >= in.size()) throw UserError("option " + arg + " needs a value");
+      value = in[++i];
+    }
+    std::optional<std::string>* slot = arg == "--name"     ? &a.name
+                                       : arg == "--format" ? &a.format
+                                       : arg == "--title"  ? &a.title
+                                                           : &a.detector;
+    if (*slot) throw UserError("option " + arg + " given twice");
+    *slot = value;
+  }
+  return a;
+}
+
+void want_words(const std::string& cmd, const Args& a, std::size_t n, const char* what) {
+  if (a.words.size() < n)
+    throw UserError(cmd + " needs " + what + " (see 'tavrick-store " + cmd + " --help')");
+  if (a.words.size() > n)
+    throw UserError("unexpected argument '" + a.words[n] + "' for " + cmd);
+}
+
+std::string host_error(const spectrum::Host& host) { return host.error(); }
+
+void connect(spectrum::Host& host) {
+  int status = 0;
+  host.sexpt(status);
+  if (status == spectrum::kNoExperiment)
+    throw UserError(host_error(host) + " (create it with 'tavrick-store init')");
+  if (status != 0) throw UserError(host_error(host));
+}
+
+spectrum::Ident lookup(spectrum::Host& host, const std::string& name) {
+  spectrum::Ident id;
+  int status = 0;
+  host.sname(id, name.data(), static_cast<int>(name.size()), status);
+  if (status != 0) throw UserError(host_error(host));
+  return id;
+}
+
+spectrum::Summary summary_of(spectrum::Host& host, const spectrum::Ident& id) {
+  spectrum::Summary s;
+  int status = 0;
+  host.inquire(id, s, status);
+  if (status != 0) throw UserError(host_error(host));
+  return s;
+}
+
+std::vector<std::int32_t> counts_of(spectrum::Host& host, const spectrum::Summary& s) {
+  std::vector<std::int32_t> v(static_cast<std::size_t>(s.size) *
+                              static_cast<std::size_t>(std::max(s.rows, 1)));
+  if (v.empty()) return v;
+  int status = 0;
+  host.sread(s.id, s.base, s.size, s.rowbase, s.rows, v.data(), 4, status);
+  if (status != 0) throw UserError(host_error(host));
+  return v;
+}
+
+// A text for one line of output or a title field: controls become blanks.
+std::string one_line(std::string s) {
+  for (char& c : s)
+    if (static_cast<unsigned char>(c) < 32 || c == 127) c = ' ';
+  return s;
+}
+
+// Cuts a title to the store's field, at a character boundary of UTF-8 text.
+std::string fit_title(std::string t) {
+  t = one_line(std::move(t));
+  if (static_cast<int>(t.size()) <= spectrum::kTitleLen) return t;
+  std::size_t n = static_cast<std::size_t>(spectrum::kTitleLen);
+  while (n > 0 && (static_cast<unsigned char>(t[n]) & 0xC0) == 0x80) --n;
+  return t.substr(0, n);
+}
+
+std::vector<spectrum::NewSpectrum> to_store(std::vector<Imported>& read, const Args& a) {
+  if (a.name && read.size() != 1)
+    throw UserError("--name needs exactly one spectrum, but the files hold " +
+                    std::to_string(read.size()));
+  std::vector<spectrum::NewSpectrum> out;
+  for (Imported& im : read) {
+    spectrum::NewSpectrum s;
+    s.name = a.name ? *a.name : im.name;
+    s.title = fit_title(a.title ? *a.title : im.title);
+    s.base = im.base;
+    s.size = im.size;
+    s.rows = im.rows;
+    s.counts = std::move(im.counts);
+    if (!im.calibration.empty()) s.calibrations.push_back(im.calibration);
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
+void report_stored(const std::vector<spectrum::NewSpectrum>& spectra,
+                   const std::vector<spectrum::Ident>& ids) {
+  for (std::size_t i = 0; i < spectra.size() && i < ids.size(); ++i) {
+    const auto& s = spectra[i];
+    std::int64_t total = 0;
+    for (auto c : s.counts) total += c;
+    std::printf("imported '%s' (id %" PRId32 ", channels %d..%lld%s, total %lld)\n",
+                one_line(s.name).c_str(), spectrum::ident_number(ids[i]), s.base,
+                static_cast<long long>(s.base) + s.size - 1,
+                s.rows > 0 ? (", " + std::to_string(s.rows) + " rows").c_str() : "",
+                static_cast<long long>(total));
+  }
+}
+
+void store_all(spectrum::Host& host, const std::vector<spectrum::NewSpectrum>& spectra,
+               bool replace) {
+  std::vector<spectrum::Ident> ids;
+  int status = 0;
+  host.store(spectra, replace, ids, status);
+  if (status == spectrum::kNameInUse && !replace)
+    throw UserError(host_error(host) + " (use --replace to overwrite it)");
+  if (status != 0) throw UserError(host_error(host));
+  report_stored(spectra, ids);
+}
+
+int cmd_init(spectrum::Host& host, const Args& a) {
+  want_words("init", a, 0, "no arguments");
+  int status = 0;
+  host.create(status);
+  if (status != 0) throw UserError(host_error(host));
+  std::printf("created empty store '%s'\n", host.path().c_str());
+  return 0;
+}
+
+int cmd_import(spectrum::Host& host, const Args& a) {
+  if (a.words.empty())
+    throw UserError("import needs at least one FILE (see 'tavrick-store import --help')");
+  std::optional<Format> format;
+  if (a.format) {
+    format = parse_format(*a.format);
+    if (!format)
+      throw UserError("unknown format '" + *a.format +
+                      "' (text, csv, matrix, spe, chn, radware, cnf, n42)");
+  }
+  ReadOptions opt;
+  opt.detector = a.detector;
+  // Read and check everything before the store is touched.
+  std::vector<Imported> read;
+  for (const std::string& file : a.words) {
+    try {
+      auto got = read_file(file, format, opt);
+      for (auto& im : got) read.push_back(std::move(im));
+    } catch (const ReadError& e) {
+      throw UserError(e.what());
+    }
+  }
+  const auto spectra = to_store(read, a);
+  connect(host);
+  store_all(host, spectra, a.replace);
+  return 0;
+}
+
+int cmd_list(spectrum::Host& host, const Args& a) {
+  want_words("list", a, 0, "no arguments");
+  connect(host);
+  std::vector<spectrum::Summary> all;
+  int status = 0;
+  host.list(all, status);
+  if (status != 0) throw UserError(host_error(host));
+  std::size_t width = 4;
+  for (const auto& s : all) width = std::max(width, s.name.size());
+  std::printf("%-*s %10s %9s %6s %14s  %s\n", static_cast<int>(width), "NAME", "ID", "CHANNELS",
+              "ROWS", "TOTAL", "TITLE");
+  for (const auto& s : all)
+    std::printf("%-*s %10" PRId32 " %9d %6d %14lld  %s\n", static_cast<int>(width),
+                one_line(s.name.empty() ? "-" : s.name).c_str(), spectrum::ident_number(s.id),
+                s.size, s.rows, static_cast<long long>(s.total), one_line(s.title).c_str());
+  return 0;
+}
+
+void write_counts(const spectrum::Summary& s, const std::vector<std::int32_t>& v, bool csv) {
+  if (csv) std::fputs(s.rows > 0 ? "row,channel,count\n" : "channel,count\n", stdout);
+  const std::size_t size = static_cast<std::size_t>(s.size);
+  if (s.rows == 0) {
+    for (std::size_t i = 0; i < size; ++i)
+      std::printf(csv ? "%lld,%" PRId32 "\n" : "%lld %" PRId32 "\n",
+                  static_cast<long long>(s.base) + static_cast<long long>(i), v[i]);
+    return;
+  }
+  for (std::size_t r = 0; r < static_cast<std::size_t>(s.rows); ++r) {
+    for (std::size_t i = 0; i < size; ++i) {
+      if (csv)
+        std::printf("%lld,%lld,%" PRId32 "\n", static_cast<long long>(s.rowbase) + static_cast<long long>(r),
+                    static_cast<long long>(s.base) + static_cast<long long>(i), v[r * size + i]);
+      else
+        std::printf(i == 0 ? "%" PRId32 : " %" PRId32, v[r * size + i]);
+    }
+    if (!csv) std::fputc('\n', stdout);
+  }
+}
+
+int cmd_show(spectrum::Host& host, const Args& a) {
+  want_words("show", a, 1, "a spectrum NAME");
+  connect(host);
+  const auto id = lookup(host, a.words[0]);
+  const auto s = summary_of(host, id);
+  std::vector<std::pair<int, std::string>> cals;
+  int status = 0;
+  host.calibrations(id, cals, status);
+  if (status != 0) throw UserError(host_error(host));
+  std::printf("name:      %s\n", one_line(s.name).c_str());
+  std::printf("id:        %" PRId32 " (id1 %d, id2 %d)\n", spectrum::ident_number(id), s.id.id1,
+              s.id.id2);
+  std::printf("title:     %s\n", one_line(s.title).c_str());
+  std::printf("label:     %s\n", one_line(s.label).c_str());
+  std::printf("channels:  %d..%lld (%d)\n", s.base, static_cast<long long>(s.base) + s.size - 1,
+              s.size);
+  if (s.rows > 0)
+    std::printf("rows:      %d..%lld (%d)\n", s.rowbase,
+                static_cast<long long>(s.rowbase) + s.rows - 1, s.rows);
+  else
+    std::printf("rows:      0 (one-dimensional)\n");
+  std::printf("kind:      %d\n", s.kind);
+  std::printf("smallest:  %d\n", s.smallest);
+  std::printf("largest:   %d\n", s.largest);
+  std::printf("total:     %lld\n", static_cast<long long>(s.total));
+  if (cals.empty()) std::printf("calibration: none\n");
+  for (const auto& [number, text] : cals) {
+    std::printf("calibration %d: %s", number, one_line(text).c_str());
+    double offset = 0.0;
+    double gain = 0.0;
+    std::string unit;
+    std::string kind;
+    spectrum::sdcal(text.data(), static_cast<int>(text.size()), offset, gain, unit, kind, status);
+    if (status == 0)
+      std::printf("  (offset %.6g, gain %.6g%s%s per channel)", offset, gain, unit.empty() ? "" : " ",
+                  unit.c_str());
+    std::fputc('\n', stdout);
+  }
+  if (a.counts) {
+    std::fputc('\n', stdout);
+    write_counts(s, counts_of(host, s), false);
+  }
+  return 0;
+}
+
+int cmd_export(spectrum::Host& host, const Args& a) {
+  want_words("export", a, 1, "a spectrum NAME");
+  const std::string format = a.format ? *a.format : "text";
+  if (format != "text" && format != "csv")
+    throw UserError("unknown export format '" + format + "' (text or csv)");
+  connect(host);
+  const auto id = lookup(host, a.words[0]);
+  const auto s = summary_of(host, id);
+  write_counts(s, counts_of(host, s), format == "csv");
+  return 0;
+}
+
+int cmd_remove(spectrum::Host& host, const Args& a) {
+  want_words("remove", a, 1, "a spectrum NAME");
+  connect(host);
+  const auto id = lookup(host, a.words[0]);
+  int status = 0;
+  host.remove(id, status);
+  if (status != 0) throw UserError(host_error(host));
+  std::printf("removed '%s'\n", a.words[0].c_str());
+  return 0;
+}
+
+int cmd_demo(spectrum::Host& host, const Args& a) {
+  want_words("demo", a, 0, "no arguments");
+  const std::string dir = TAVRICK_DATA_DIR;
+  std::vector<Imported> read;
+  for (const DemoFile& d : kDemoFiles) {
+    const std::string path = dir + "/" + d.file;
+    struct stat sb {};
+    if (::stat(path.c_str(), &sb) != 0)
+      throw UserError("demo file " + path + " is missing");
+    try {
+      auto got = read_file(path, d.format, ReadOptions{});
+      for (auto& im : got) read.push_back(std::move(im));
+    } catch (const ReadError& e) {
+      throw UserError(e.what());
+    }
+  }
+  const auto spectra = to_store(read, Args{});
+  struct stat sb {};
+  int status = 0;
+  if (::stat(host.path().c_str(), &sb) != 0) {
+    host.create(status);
+    if (status != 0) throw UserError(host_error(host));
+  } else {
+    connect(host);
+  }
+  store_all(host, spectra, true);
+  std::printf("demo store '%s' holds %zu spectra from %s\n", host.path().c_str(), spectra.size(),
+              dir.c_str());
+  return 0;
+}
+
+int dispatch(const std::string& cmd, const std::vector<std::string>& rest, spectrum::Host& host) {
+  const Command* c = find_command(cmd);
+  if (c == nullptr)
+    throw UserError("unknown command '" + cmd + "' (see 'tavrick-store --help')");
+  Args a;
+  if (cmd == "import") a = parse_args(cmd, rest, {"--name", "--format", "--title", "--detector", "--replace"});
+  else if (cmd == "show") a = parse_args(cmd, rest, {"--counts"});
+  else if (cmd == "export") a = parse_args(cmd, rest, {"--format"});
+  else a = parse_args(cmd, rest, {});
+  if (a.help) {
+    std::fputs(c->help, stdout);
+    return 0;
+  }
+  if (cmd == "init") return cmd_init(host, a);
+  if (cmd == "import") return cmd_import(host, a);
+  if (cmd == "list") return cmd_list(host, a);
+  if (cmd == "show") return cmd_show(host, a);
+  if (cmd == "export") return cmd_export(host, a);
+  if (cmd == "remove") return cmd_remove(host, a);
+  return cmd_demo(host, a);
+}
+
+int run(int argc, char** argv) {
+  // Global options may stand before or after the command word.
+  std::optional<std::string> experiment;
+  std::optional<std::string> cmd;
+  std::vector<std::string> rest;
+  bool help = false;
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (options && arg == "--") {
+      options = false;
+      rest.push_back(arg);
+      continue;
+    }
+    if (options && (arg == "--experiment" || arg.rfind("--experiment=", 0) == 0)) {
+      if (experiment) throw UserError("option --experiment given twice");
+      if (arg == "--experiment") {
+        if (i + 1 >= argc) throw UserError("option --experiment needs a value");
+        experiment = argv[++i];
+      } else {
+        experiment = arg.substr(std::string("--experiment=").size());
+      }
+      if (experiment->empty()) throw UserError("option --experiment needs a non-empty path");
+      continue;
+    }
+    if (!cmd) {
+      if (arg == "-h" || arg == "--help") {
+        help = true;
+        continue;
+      }
+      if (arg == "help") {
+        // "help COMMAND" is "COMMAND --help".
+        if (i + 1 < argc) {
+          cmd = argv[++i];
+          rest.push_back("--help");
+          continue;
+        }
+        help = true;
+        continue;
+      }
+      if (!arg.empty() && arg[0] == '-')
+        throw UserError("unknown option '" + arg + "' (see 'tavrick-store --help')");
+      cmd = arg;
+      continue;
+    }
+    rest.push_back(arg);
+  }
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!cmd) throw UserError("no command given (see 'tavrick-store --help')");
+  spectrum::Host host = experiment ? spectrum::Host(*experiment) : spectrum::Host();
+  return dispatch(*cmd, rest, host);
+}
+
+}  // namespace
+
+int store_main(int argc, char** argv) {
+  try {
+    const int rc = run(argc, argv);
+    if (std::fflush(stdout) != 0) {
+      std::fputs("tavrick-store: write to standard output failed\n", stderr);
+      return 1;
+    }
+    return rc;
+  } catch (const UserError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tavrick-store: %s\n", e.what());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tavrick-store: %s\n", e.what());
+    return 1;
+  }
+}
+
+}  // namespace tavrick::tools
