@@ -56,7 +56,10 @@ void covsrt(double* covar, int nca, int ma, const int* lista, int mfit);
 // the fit and is started afresh by each set-up call (alamda < 0).
 class Mrq {
  public:
-  // ierr: 0 success, 1 improper lista, 2 singular damped matrix.
+  // One call: set-up and first step (alamda < 0), a step (alamda > 0) or the
+  // covariance call (alamda = 0). ierr: 0 success; 1 improper lista, or ma,
+  // mfit or nca outside what the work arrays hold (set-up only, before anything
+  // is changed but lista); 2 singular damped matrix.
   void mrqmin(const FitArgs& f, double& chisq, double& alamda, int& ierr);
 
   // Curvature matrix alpha (nca x nca), gradient beta and chi-square per point

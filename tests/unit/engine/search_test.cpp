@@ -6,9 +6,21 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
+
+// Counts every allocation through operator new, so a test can see that a fit
+// makes none.
+static std::size_t allocations = 0;
+void* operator new(std::size_t n) {
+  ++allocations;
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -57,13 +69,16 @@ struct Fit {
   }
   double cov(int i, int j) const { return covar[(i - 1) + (j - 1) * kNca]; }
 
+  FitArgs args(tavrick::Model m, int ma, int mfit) {
+    return FitArgs{x.data(),     y.data(),     peaks.data(), bkgrd.data(), sig.data(),
+                   static_cast<int>(x.size()), a.data(), ma, lista.data(), mfit, covar.data(),
+                   alpha.data(), kNca,        m,            0,            0};
+  }
+
   // Runs search and returns what it printed.
   std::string search(tavrick::Model m, int ma, int mfit) {
-    const FitArgs f{x.data(),     y.data(),     peaks.data(), bkgrd.data(), sig.data(),
-                    static_cast<int>(x.size()), a.data(), ma, lista.data(), mfit, covar.data(),
-                    alpha.data(), kNca,        m,            0,            0};
     std::FILE* out = std::tmpfile();
-    tavrick::search(mrq, out, f, chisq, alamda, ierr);
+    tavrick::search(mrq, out, args(m, ma, mfit), chisq, alamda, ierr);
     std::rewind(out);
     std::string text;
     for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text += static_cast<char>(c);
@@ -154,6 +169,25 @@ TEST(Search, FailedStepPrintsFailureLineAfterLog) {
   EXPECT_EQ(fit.ierr, 2);
   EXPECT_NEAR(fit.a[0], 10.0 / (1.0 + tavrick::sp(0.001f)), 1e-12);
   EXPECT_EQ(fit.chisq, 25.0);
+}
+
+// Storage is sized before the fit: the fit itself, log lines included,
+// allocates nothing.
+TEST(Search, FitAllocatesNothing) {
+  Fit fit(50);
+  for (int i = 0; i < 50; ++i) fit.y[i] = 3.0 + 0.25 * i + ((i % 2) ? 1.0 : -1.0);
+  const FitArgs f = fit.args(line, 2, 2);
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  std::fputs("warm the stream buffer\n", out);
+  allocations = 0;
+  tavrick::search(fit.mrq, out, f, fit.chisq, fit.alamda, fit.ierr);
+  const std::size_t during = allocations;
+  const long written = std::ftell(out);
+  std::fclose(out);
+  EXPECT_EQ(during, 0u);
+  EXPECT_EQ(fit.ierr, 0);
+  EXPECT_GT(written, 40L);
 }
 
 }  // namespace
