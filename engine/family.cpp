@@ -24,6 +24,9 @@ int setupFitPoints(const StartArgs& s, FitWork& w) {
 }
 
 int nearestChannel(double pos) {
+  // Adding a half and truncating is the rounding wanted here (halves go away
+  // from zero), not std::lround's.
+  // NOLINTNEXTLINE(bugprone-incorrect-roundings)
   return pos > 0.0 ? static_cast<int>(pos + 0.5) : static_cast<int>(pos - 0.5);
 }
 
@@ -38,8 +41,8 @@ void startBackground(const double* spec, int ilo, int ihi, int count, double* b)
   for (int j = 3; j <= count; ++j) b[j - 1] = 0.0;
 }
 
-void backgroundCoefficients(const double* a, const double* covar, int B, int nbak,
-                            FitResults& res) {
+void backgroundCoefficients(
+    const double* a, const double* covar, int B, int nbak, FitResults& res) {
   const Vec1<const double> av{a};
   const Mat1<const double> cv{covar, kNca};
   for (int j = 1; j <= nbak; ++j) {
@@ -66,8 +69,8 @@ void backgroundArea(const double* covar, int B, int nbak, int ilo, int ihi, FitR
   double area = 0.0;
   double var = 0.0;
   for (int k = 1; k <= nbak; ++k) {
-    area = area + (res.bakfit[static_cast<std::size_t>(k - 1)] * ipow(X, k)) /
-                      static_cast<double>(k);
+    area =
+        area + (res.bakfit[static_cast<std::size_t>(k - 1)] * ipow(X, k)) / static_cast<double>(k);
     for (int j = 1; j <= k; ++j) {
       const double m = j < k ? 2.0 : 1.0;
       const int p = j + k - 1;

@@ -34,8 +34,7 @@ void startBackground(const double* spec, int ilo, int ihi, int count, double* b)
 // Result step 1: bakfit(j) = a(B + j) and bakerr(j) = sqrt(covar(B + j, B + j))
 // for j = 1 .. nbak. a points at a(1), covar is kNca x kNca; B is the slot
 // before the first background coefficient.
-void backgroundCoefficients(const double* a, const double* covar, int B, int nbak,
-                            FitResults& res);
+void backgroundCoefficients(const double* a, const double* covar, int B, int nbak, FitResults& res);
 
 // Background of the fitted curves at window offset x: the sum over
 // j = 1 .. nbak of b(j) * x^(j-1), each power formed in single precision

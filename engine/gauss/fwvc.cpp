@@ -50,8 +50,8 @@ void fgfwvc(double x, const double* a, double& y, double* dyda, int, int npeaks,
 void xfwvc(const ResultArgs& r, FitResults& res, std::FILE* out) {
   const int n = r.npeaks;
   const int m = r.nbak;
-  const gauss::Layout l{-1, 2, 0, 2, 2 * n + m + 1, 0, 2 * n, false, true,
-                        "(I3,3(1X,F10.2,'+/-',F9.2 ))"};
+  const gauss::Layout l{-1, 2,     0,     2,    2 * n + m + 1,
+                        0,  2 * n, false, true, "(I3,3(1X,F10.2,'+/-',F9.2 ))"};
   gauss::results(r, res, out, l);
 }
 

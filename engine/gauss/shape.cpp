@@ -10,12 +10,24 @@
 
 namespace tavrick::gauss {
 
-void runFit(const StartArgs& s, FitWork& w, std::FILE* out, int ndata, int ma, int mfit,
-            Model model) {
-  const FitArgs f{w.x.data(),     s.spec + s.ilo, s.peaks + s.ilo, s.bkgrd + s.ilo,
-                  w.sig.data(),   ndata,          s.a,             ma,
-                  w.lista.data(), mfit,           s.covar,         w.alpha.data(),
-                  kNca,           model,          s.npeaks,        s.nbak};
+void runFit(
+    const StartArgs& s, FitWork& w, std::FILE* out, int ndata, int ma, int mfit, Model model) {
+  const FitArgs f{w.x.data(),
+                  s.spec + s.ilo,
+                  s.peaks + s.ilo,
+                  s.bkgrd + s.ilo,
+                  w.sig.data(),
+                  ndata,
+                  s.a,
+                  ma,
+                  w.lista.data(),
+                  mfit,
+                  s.covar,
+                  w.alpha.data(),
+                  kNca,
+                  model,
+                  s.npeaks,
+                  s.nbak};
   double alamda = 0.0;
   int ierr = 0;
   search(w.mrq, out, f, s.chisq, alamda, ierr);

@@ -55,8 +55,8 @@ inline void addBackground(double x, const double* a, double* dyda, int B, int nb
 // the identity, so mfit alone decides which leading slots are varied. The
 // driver's status is not examined: the result routine reports whatever the
 // fit left.
-void runFit(const StartArgs& s, FitWork& w, std::FILE* out, int ndata, int ma, int mfit,
-            Model model);
+void runFit(
+    const StartArgs& s, FitWork& w, std::FILE* out, int ndata, int ma, int mfit, Model model);
 
 // Where a variant keeps its parameters and what it holds. Slot of peak k's
 // centroid is c0 + cstep * k (likewise h, w; wstep = 0 for a common width);
@@ -66,8 +66,8 @@ struct Layout {
   int h0, hstep;
   int w0, wstep;
   int B;
-  bool centroidsHeld;  // cenerr is 0
-  bool widthHeld;      // no width term in areerr, fwherr is 0
+  bool centroidsHeld;    // cenerr is 0
+  bool widthHeld;        // no width term in areerr, fwherr is 0
   std::string_view row;  // format of the table row of one peak
 };
 

@@ -50,8 +50,7 @@ void fgaus(double x, const double* a, double& y, double* dyda, int ma, int, int 
 
 void xsym(const ResultArgs& r, FitResults& res, std::FILE* out) {
   const int n = r.npeaks;
-  const gauss::Layout l{-2, 3, -1, 3, 0, 3, 3 * n, false, false,
-                        "(I4,3(1X,F9.2,' +/-',F8.2))"};
+  const gauss::Layout l{-2, 3, -1, 3, 0, 3, 3 * n, false, false, "(I4,3(1X,F9.2,' +/-',F8.2))"};
   gauss::results(r, res, out, l);
 }
 

@@ -52,8 +52,8 @@ void fgausf(double x, const double* a, double& y, double* dyda, int ma, int, int
 
 void xsymf(const ResultArgs& r, FitResults& res, std::FILE* out) {
   const int n = r.npeaks;
-  const gauss::Layout l{-1, 2, 0, 2, 2 * n + 1, 0, 2 * n + 1, false, false,
-                        "(I3,3(1X,F10.2,' +/-',F8.2))"};
+  const gauss::Layout l{-1, 2,         0,     2,     2 * n + 1,
+                        0,  2 * n + 1, false, false, "(I3,3(1X,F10.2,' +/-',F8.2))"};
   gauss::results(r, res, out, l);
 }
 

@@ -52,8 +52,8 @@ void fsymfc(double x, const double* a, double& y, double* dyda, int, int npeaks,
 void xsymfc(const ResultArgs& r, FitResults& res, std::FILE* out) {
   const int n = r.npeaks;
   const int m = r.nbak;
-  const gauss::Layout l{n + m + 1, 1, 0, 1, n + m + 1, 0, n, true, false,
-                        "(I3,3(1X,F10.2,'+/-',F9.2 ))"};
+  const gauss::Layout l{n + m + 1, 1, 0,    1,     n + m + 1,
+                        0,         n, true, false, "(I3,3(1X,F10.2,'+/-',F9.2 ))"};
   gauss::results(r, res, out, l);
 }
 

@@ -58,12 +58,15 @@ struct Fit {
   tavrick::FitResults res{};
 
   template <class G>
-  void run(G start, const std::array<double, 2>& pos, const std::array<double, 2>& fwhmin,
-           double width, int npeaks, int nbak) {
-    const tavrick::StartArgs s{spec.data(),  peaks.data(), bkgrd.data(), kIlo,   ihi,
-                               npeaks,       nbak,         pos.data(),   fwhmin.data(),
-                               width,        0.0,          a.data(),     covar.data(),
-                               chisq};
+  void run(G start,
+           const std::array<double, 2>& pos,
+           const std::array<double, 2>& fwhmin,
+           double width,
+           int npeaks,
+           int nbak) {
+    const tavrick::StartArgs s{spec.data(), peaks.data(), bkgrd.data(), kIlo,          ihi,
+                               npeaks,      nbak,         pos.data(),   fwhmin.data(), width,
+                               0.0,         a.data(),     covar.data(), chisq};
     std::FILE* devnull = std::fopen("/dev/null", "w");
     start(s, *work, devnull);
     std::fclose(devnull);
@@ -71,9 +74,9 @@ struct Fit {
 
   template <class X>
   std::string report(X result, int npeaks, int nbak) {
-    const tavrick::ResultArgs r{spec.data(), 65536,       kIlo,         ihi,
-                                npeaks,      nbak,        0.0,          fit.data(),
-                                peaks.data(), bkgrd.data(), a.data(),   covar.data()};
+    const tavrick::ResultArgs r{spec.data(),  65536,        kIlo,     ihi,
+                                npeaks,       nbak,         0.0,      fit.data(),
+                                peaks.data(), bkgrd.data(), a.data(), covar.data()};
     std::FILE* f = std::tmpfile();
     result(r, res, f);
     std::fflush(f);
@@ -222,9 +225,9 @@ TEST(ResultTable, LineLengths) {
     void (*x)(const tavrick::ResultArgs&, tavrick::FitResults&, std::FILE*);
     std::size_t row;
   };
-  for (const Case& c : {Case{tavrick::xsym, 70}, Case{tavrick::xsymf, 72},
-                        Case{tavrick::xsymfc, 72}, Case{tavrick::xfwvc, 72},
-                        Case{tavrick::xfwfc, 72}}) {
+  for (const Case& c :
+       {Case{tavrick::xsym, 70}, Case{tavrick::xsymf, 72}, Case{tavrick::xsymfc, 72},
+        Case{tavrick::xfwvc, 72}, Case{tavrick::xfwfc, 72}}) {
     Fit f;
     f.a = {10.0, 100.0, 3.0, 40.0, 50.0, 4.0, 5.0, 0.1, 1e-3};
     for (int i = 1; i <= 9; ++i) f.covar[static_cast<std::size_t>((i - 1) * (kNca + 1))] = 0.01;

@@ -1,5 +1,7 @@
 // Model functions, shared start-value steps and result routines of the
 // symmetric-Gaussian variants.
+#include "engine/gauss/gauss.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "engine/family.h"
-#include "engine/gauss/gauss.h"
 
 // The counting operator new below is paired with a free-based delete; GCC
 // cannot see that they match once they are inlined.
@@ -42,7 +43,12 @@ constexpr double kFwhm = 1.665109223;
 
 // Analytic derivatives of the first mfit slots against central differences
 // at every x.
-void checkDerivatives(Model f, std::vector<double> a, int ma, int mfit, int npeaks, int nbak,
+void checkDerivatives(Model f,
+                      std::vector<double> a,
+                      int ma,
+                      int mfit,
+                      int npeaks,
+                      int nbak,
                       const std::vector<double>& xs) {
   a.resize(kMaxPar, 0.0);
   for (double x : xs) {
@@ -77,8 +83,8 @@ std::vector<double> join(std::initializer_list<std::vector<double>> parts) {
 
 TEST(GaussModel, DerivativesMatchCentralDifferences) {
   // sym: c, h, w per peak, then the background.
-  checkDerivatives(tavrick::fgaus, join({{10.2, 120.0, 3.1, 18.4, 80.0, 4.5}, kBack}), 12, 12, 2,
-                   6, kXs);
+  checkDerivatives(tavrick::fgaus, join({{10.2, 120.0, 3.1, 18.4, 80.0, 4.5}, kBack}), 12, 12, 2, 6,
+                   kXs);
   // symf: c, h per peak, common w, background.
   checkDerivatives(tavrick::fgausf, join({{10.2, 120.0, 18.4, 80.0, 3.7}, kBack}), 11, 11, 2, 6,
                    kXs);
@@ -227,9 +233,9 @@ TEST(FitPoints, WeightsAbscissaeAndList) {
   p.spec[23] = 0.5;
   p.spec[24] = 2.25;
   int ihi = 24;
-  const tavrick::StartArgs s{p.spec.data(), p.peaks.data(), p.bkgrd.data(), 20, ihi, 1, 1,
-                             nullptr,       nullptr,        0.0,            0.0, p.a.data(),
-                             p.covar.data(), p.chisq};
+  const tavrick::StartArgs s{
+      p.spec.data(), p.peaks.data(), p.bkgrd.data(), 20,     ihi, 1, 1, nullptr, nullptr, 0.0,
+      0.0,           p.a.data(),     p.covar.data(), p.chisq};
   EXPECT_EQ(tavrick::setupFitPoints(s, *p.work), 5);
   const auto& w = *p.work;
   EXPECT_EQ(w.sig[0], 1.0);  // zero counts
@@ -245,15 +251,15 @@ TEST(FitPoints, WeightsAbscissaeAndList) {
 TEST(FitPoints, LongWindowIsCut) {
   Points p;
   int ihi = 65536;
-  const tavrick::StartArgs s{p.spec.data(), p.peaks.data(), p.bkgrd.data(), 0, ihi, 1, 1,
-                             nullptr,       nullptr,        0.0,            0.0, p.a.data(),
-                             p.covar.data(), p.chisq};
+  const tavrick::StartArgs s{
+      p.spec.data(), p.peaks.data(), p.bkgrd.data(), 0,      ihi, 1, 1, nullptr, nullptr, 0.0,
+      0.0,           p.a.data(),     p.covar.data(), p.chisq};
   EXPECT_EQ(tavrick::setupFitPoints(s, *p.work), 65536);
   EXPECT_EQ(ihi, 65535);
   int ihi2 = 65536;  // exactly 65536 channels: kept whole
-  const tavrick::StartArgs s2{p.spec.data(), p.peaks.data(), p.bkgrd.data(), 1, ihi2, 1, 1,
-                              nullptr,       nullptr,        0.0,            0.0, p.a.data(),
-                              p.covar.data(), p.chisq};
+  const tavrick::StartArgs s2{
+      p.spec.data(), p.peaks.data(), p.bkgrd.data(), 1,      ihi2, 1, 1, nullptr, nullptr, 0.0,
+      0.0,           p.a.data(),     p.covar.data(), p.chisq};
   EXPECT_EQ(tavrick::setupFitPoints(s2, *p.work), 65536);
   EXPECT_EQ(ihi2, 65536);
 }
@@ -272,8 +278,8 @@ struct Result {
     return covar[static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * kNca];
   }
   tavrick::ResultArgs args(int ilo, int ihi, int npeaks, int nbak) {
-    return {spec.data(), 65536, ilo, ihi, npeaks, nbak, 0.0, fit.data(), peaks.data(),
-            bkgrd.data(), a.data(), covar.data()};
+    return {spec.data(), 65536,      ilo,          ihi,          npeaks,   nbak,
+            0.0,         fit.data(), peaks.data(), bkgrd.data(), a.data(), covar.data()};
   }
 };
 
