@@ -3,6 +3,8 @@
 // The format is parsed on the fly while the values are written: no parse tree,
 // no heap. Group nesting lives in a small fixed array and the text goes through
 // a fixed buffer on the stack, so write() can be called in the middle of a fit.
+#include "format/fortran.h"
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -12,8 +14,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-
-#include "format/fortran.h"
 
 namespace fortran {
 namespace {
@@ -94,8 +94,13 @@ class Out {
 void stars(Out& out, int w) { out.fill('*', w < 1 ? 1 : w); }
 
 // Right-aligns the parts in w columns, or writes w asterisks when they do not fit.
-void field(Out& out, int w, int len, std::string_view a, std::string_view b = {},
-           std::string_view c = {}, std::string_view d = {}) {
+void field(Out& out,
+           int w,
+           int len,
+           std::string_view a,
+           std::string_view b = {},
+           std::string_view c = {},
+           std::string_view d = {}) {
   if (len > w) {
     stars(out, w);
     return;
@@ -148,8 +153,39 @@ void write_nonfinite(Out& out, int w, double x) {
   field(out, w, static_cast<int>(text.size()), text);
 }
 
+// A short text assembled in place; pushes beyond the capacity are dropped
+// (the callers size it so that this never happens).
+template <std::size_t N>
+class Chars {
+ public:
+  void push(char c) {
+    if (n_ < N) a_[n_++] = c;
+  }
+  void append(std::string_view s) {
+    for (const char c : s) push(c);
+  }
+  void repeat(char c, int k) {
+    for (int i = 0; i < k; ++i) push(c);
+  }
+  std::string_view view() const { return {a_.data(), n_}; }
+  int size() const { return static_cast<int>(n_); }
+
+ private:
+  std::array<char, N> a_{};
+  std::size_t n_ = 0;
+};
+
+// printf's conversion of a double: it rounds the exact binary value to
+// nearest, ties to even, which is what gfortran prints. Empty on failure.
+std::string_view print(std::array<char, kNumBuf>& buf, const char* conv, int prec, double x) {
+  const int n = std::snprintf(buf.data(), buf.size(), conv, prec, x);
+  if (n <= 0 || static_cast<std::size_t>(n) >= buf.size()) return {};
+  return {buf.data(), static_cast<std::size_t>(n)};
+}
+
 // Fw.d under scale factor k: the value times 10^k with d decimals. The leading
-// zero of a value below 1 is written only when the field has room for it.
+// zero of a value below 1 is written only when the field has room for it (and
+// always with no decimals, where it is the only digit).
 void write_fixed(Out& out, int w, int d, int k, double x) {
   if (!std::isfinite(x)) {
     write_nonfinite(out, w, x);
@@ -159,71 +195,55 @@ void write_fixed(Out& out, int w, int d, int k, double x) {
     stars(out, w);
     return;
   }
-  const bool neg = std::signbit(x);
-  const double ax = std::fabs(x);
-  std::array<char, kNumBuf> buf{};
-  int prec = d + k;
-  double y = ax;
+  // Round to d + k decimals, then move the point k places right (left when k
+  // is negative). A scale beyond the decimals multiplies in binary instead.
   int shift = k;
-  if (prec < 0) {  // a negative scale beyond the decimals: scale in binary instead
-    y = ax * std::pow(10.0, k);
-    prec = d;
+  double y = std::fabs(x);
+  if (d + k < 0) {
+    y *= std::pow(10.0, k);
     shift = 0;
   }
-  // snprintf rounds the exact binary value to nearest, ties to even.
-  const int n = std::snprintf(buf.data(), buf.size(), "%.*f", prec, y);
-  if (n <= 0 || static_cast<std::size_t>(n) >= buf.size()) {
+  std::array<char, kNumBuf> buf{};
+  const std::string_view s = print(buf, "%.*f", d + shift, y);
+  if (s.empty()) {
     stars(out, w);
     return;
   }
-  // Digits without the point; the point goes after `point` of them.
-  std::array<char, kNumBuf> dig{};
-  int nd = 0;
-  int int_len = 0;
-  for (int i = 0; i < n; ++i) {
-    if (buf[static_cast<std::size_t>(i)] == '.') {
-      int_len = i;
-      continue;
-    }
-    dig[static_cast<std::size_t>(nd++)] = buf[static_cast<std::size_t>(i)];
-  }
-  if (prec == 0) int_len = n;
-  int point = int_len + shift;
-  std::string_view all(dig.data(), static_cast<std::size_t>(nd));
-  std::string_view int_part;
-  std::string_view frac;
-  int lead_zeros = 0;  // zeros between the point and the digits (negative scale)
-  if (point <= 0) {
-    lead_zeros = -point;
-    frac = all;
+  const std::size_t dot = s.find('.');
+  std::string_view whole = s.substr(0, dot);
+  const std::string_view frac = dot == std::string_view::npos ? "" : s.substr(dot + 1);
+  Chars<kNumBuf> ip;  // integer digits
+  Chars<kNumBuf> dp;  // exactly d decimals
+  if (shift >= 0) {
+    ip.append(whole);
+    ip.append(frac.substr(0, static_cast<std::size_t>(shift)));
+    dp.append(frac.substr(static_cast<std::size_t>(shift)));
   } else {
-    int_part = all.substr(0, static_cast<std::size_t>(point));
-    frac = all.substr(static_cast<std::size_t>(point));
+    const auto left = static_cast<std::size_t>(-shift);
+    if (whole.size() > left) {
+      ip.append(whole.substr(0, whole.size() - left));
+      whole.remove_prefix(whole.size() - left);
+    }
+    dp.repeat('0', static_cast<int>(left - whole.size()));
+    dp.append(whole);
+    dp.append(frac);
   }
-  while (!int_part.empty() && int_part.front() == '0') int_part.remove_prefix(1);
-  // Only d decimals are written: a negative scale leaves the tail as rounded zeros.
-  std::array<char, kNumBuf> dec{};
-  int nf = 0;
-  for (int i = 0; i < lead_zeros && nf < d; ++i) dec[static_cast<std::size_t>(nf++)] = '0';
-  for (std::size_t i = 0; i < frac.size() && nf < d; ++i) {
-    dec[static_cast<std::size_t>(nf++)] = frac[i];
-  }
-  for (; nf < d;) dec[static_cast<std::size_t>(nf++)] = '0';
-  const std::string_view decimals(dec.data(), static_cast<std::size_t>(nf));
+  std::string_view digits = ip.view();
+  while (!digits.empty() && digits.front() == '0') digits.remove_prefix(1);
 
-  int len = (neg ? 1 : 0) + static_cast<int>(int_part.size()) + 1 + d;
-  bool zero = false;
-  if (int_part.empty() && (d == 0 || w == 0 || len < w)) {
-    zero = true;
+  const bool neg = std::signbit(x);  // also for values that round to zero
+  int len = (neg ? 1 : 0) + static_cast<int>(digits.size()) + 1 + dp.size();
+  if (digits.empty() && (d == 0 || w == 0 || len < w)) {
+    digits = "0";
     ++len;
   }
   if (w == 0) w = len;
-  field(out, w, len, neg ? "-" : "", zero ? "0" : std::string_view(int_part), ".", decimals);
+  field(out, w, len, neg ? "-" : "", digits, ".", dp.view());
 }
 
 // Ew.d and Ew.dEe (e < 0: not given) under scale factor k. Without a scale
-// factor the mantissa is 0.ddd; kP puts k digits before the point. A three-digit
-// exponent drops the letter.
+// factor the mantissa is 0.ddd (the zero only when there is room); kP puts k
+// digits before the point. A three-digit exponent drops the letter.
 void write_exp(Out& out, int w, int d, int e, int k, double x, char letter) {
   if (!std::isfinite(x)) {
     write_nonfinite(out, w, x);
@@ -234,97 +254,68 @@ void write_exp(Out& out, int w, int d, int e, int k, double x, char letter) {
     stars(out, w);
     return;
   }
-  const bool neg = std::signbit(x);
   const double ax = std::fabs(x);
-  const int ndig = k > 0 ? d + 1 : d + k;
+  const int ndig = k > 0 ? d + 1 : d + k;  // significant digits
   std::array<char, kNumBuf> buf{};
-  const int n = std::snprintf(buf.data(), buf.size(), "%.*e", ndig - 1, ax);
-  if (n <= 0 || static_cast<std::size_t>(n) >= buf.size()) {
+  const std::string_view s = print(buf, "%.*e", ndig - 1, ax);  // d.ddde+xx
+  const std::size_t epos = s.find('e');
+  if (s.empty() || epos == std::string_view::npos) {
     stars(out, w);
     return;
   }
-  std::array<char, kNumBuf> mant{};
-  int nm = 0;
-  int e10 = 0;
-  {
-    int nd = 0;
-    int i = 0;
-    std::array<char, kNumBuf> dig{};
-    for (; i < n && buf[static_cast<std::size_t>(i)] != 'e'; ++i) {
-      if (buf[static_cast<std::size_t>(i)] != '.') {
-        dig[static_cast<std::size_t>(nd++)] = buf[static_cast<std::size_t>(i)];
-      }
-    }
-    if (i < n) {
-      const char* first = buf.data() + i + 1;
-      if (*first == '+') ++first;
-      std::from_chars(first, buf.data() + n, e10);
-    }
-    if (k > 0) {
-      for (int j = 0; j < k; ++j) mant[static_cast<std::size_t>(nm++)] = dig[static_cast<std::size_t>(j)];
-      mant[static_cast<std::size_t>(nm++)] = '.';
-      for (int j = k; j < nd; ++j) mant[static_cast<std::size_t>(nm++)] = dig[static_cast<std::size_t>(j)];
-    } else {
-      mant[static_cast<std::size_t>(nm++)] = '.';
-      for (int j = 0; j < -k; ++j) mant[static_cast<std::size_t>(nm++)] = '0';
-      for (int j = 0; j < nd; ++j) mant[static_cast<std::size_t>(nm++)] = dig[static_cast<std::size_t>(j)];
-    }
+  Chars<kNumBuf> digits;
+  for (const char c : s.substr(0, epos)) {
+    if (c != '.') digits.push(c);
   }
-  const int expo = ax == 0.0 ? 0 : e10 + 1 - k;
-  const int aexp = expo < 0 ? -expo : expo;
+  std::string_view ev = s.substr(epos + 1);
+  if (!ev.empty() && ev.front() == '+') ev.remove_prefix(1);
+  int e10 = 0;
+  std::from_chars(ev.data(), ev.data() + ev.size(), e10);
 
-  std::array<char, 8> ex{};
-  int ne = 0;
-  int width = 0;
+  Chars<kNumBuf> mant;
+  const std::string_view dv = digits.view();
+  if (k > 0) {
+    mant.append(dv.substr(0, static_cast<std::size_t>(k)));
+    mant.push('.');
+    mant.append(dv.substr(static_cast<std::size_t>(k)));
+  } else {
+    mant.push('.');
+    mant.repeat('0', -k);
+    mant.append(dv);
+  }
+
+  // The exponent: letter, sign and two digits; sign and three digits when it
+  // needs them; with Ee always the letter and e digits.
+  const int expo = ax == 0.0 ? 0 : e10 + 1 - k;
+  const int mag = expo < 0 ? -expo : expo;
+  int width = 2;
+  bool with_letter = true;
   if (e > 0) {
     width = e;
-    int limit = 1;
-    for (int j = 0; j < e && limit <= 1000; ++j) limit *= 10;
-    if (aexp >= limit) {
+    if (e < 4 && mag >= (e == 1 ? 10 : e == 2 ? 100 : 1000)) {
       stars(out, w);
       return;
     }
-    ex[static_cast<std::size_t>(ne++)] = letter;
-  } else if (aexp <= 99) {
-    width = 2;
-    ex[static_cast<std::size_t>(ne++)] = letter;
-  } else if (aexp <= 999) {
+  } else if (mag > 99) {
     width = 3;
-  } else {
-    stars(out, w);
-    return;
+    with_letter = false;
   }
-  ex[static_cast<std::size_t>(ne++)] = expo < 0 ? '-' : '+';
-  // Exponent digits, zero-padded to `width` (at most 4 positions here).
-  const int pad = width > 4 ? width - 4 : 0;
-  const int digits = width - pad;
-  std::array<char, 4> ed{};
-  int v = aexp;
-  for (int j = digits - 1; j >= 0; --j) {
-    ed[static_cast<std::size_t>(j)] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  }
+  Chars<kMaxField + 8> ex;
+  if (with_letter) ex.push(letter);
+  ex.push(expo < 0 ? '-' : '+');
+  std::array<char, 8> ed{};
+  auto [end, ec] = std::to_chars(ed.data(), ed.data() + ed.size(), mag);
+  (void)ec;
+  const std::string_view mag_digits(ed.data(), static_cast<std::size_t>(end - ed.data()));
+  ex.repeat('0', width - static_cast<int>(mag_digits.size()));
+  ex.append(mag_digits);
 
-  const std::string_view sign = neg ? "-" : "";
-  const std::string_view mantissa(mant.data(), static_cast<std::size_t>(nm));
-  int len = static_cast<int>(sign.size()) + nm + ne + pad + digits;
-  bool zero = false;
-  if (k <= 0 && (w == 0 || len < w)) {
-    zero = true;
-    ++len;
-  }
+  const bool neg = std::signbit(x);
+  int len = (neg ? 1 : 0) + mant.size() + ex.size();
+  const bool zero = k <= 0 && (w == 0 || len < w);
+  if (zero) ++len;
   if (w == 0) w = len;
-  if (len > w) {
-    stars(out, w);
-    return;
-  }
-  out.fill(' ', w - len);
-  out.put(sign);
-  if (zero) out.put('0');
-  out.put(mantissa);
-  out.put(std::string_view(ex.data(), static_cast<std::size_t>(ne)));
-  out.fill('0', pad);
-  out.put(std::string_view(ed.data(), static_cast<std::size_t>(digits)));
+  field(out, w, len, neg ? "-" : "", zero ? "0" : "", mant.view(), ex.view());
 }
 
 // Aw (w < 0: plain A). A shorter text is right-aligned, a longer one cut.
@@ -427,6 +418,7 @@ bool read_descriptor(Cursor& cur, Descriptor& desc) {
 void write_value(Out& out, const Descriptor& desc, int scale, const Item& item) {
   const int w = desc.w > kMaxField ? kMaxField : desc.w;
   const int d = desc.d > kMaxField ? kMaxField : desc.d;
+  const int e = desc.e > kMaxField ? kMaxField : desc.e;
   switch (desc.kind) {
     case 'I':
       if (item.kind == Item::Kind::Int) {
@@ -446,7 +438,7 @@ void write_value(Out& out, const Descriptor& desc, int scale, const Item& item) 
       if (desc.kind == 'F') {
         write_fixed(out, w, d, scale, x);
       } else {
-        write_exp(out, w, d, desc.e, scale, x, desc.kind);
+        write_exp(out, w, d, e, scale, x, desc.kind);
       }
       return;
     }

@@ -44,17 +44,17 @@ bool write(std::FILE* out, std::string_view fmt, std::span<const Item> items);
 // A list of values that is already a sequence of Items (an array, a vector)
 // goes to the span overloads above, not into a one-item list.
 template <class... A>
-concept ValueList = !(sizeof...(A) == 1 && (std::is_convertible_v<const A&, std::span<const Item>> && ...));
+concept ValueList =
+    !(sizeof...(A) == 1 && (std::is_convertible_v<const A&, std::span<const Item>> && ...));
 
 template <class... A>
-  requires ValueList<A...>
-std::string format(std::string_view fmt, const A&... args) {
+requires ValueList<A...> std::string format(std::string_view fmt, const A&... args) {
   const std::array<Item, sizeof...(A)> items{Item(args)...};
   return format(fmt, std::span<const Item>(items.data(), items.size()));
 }
 
 template <class... A>
-  requires ValueList<A...>
+requires ValueList<A...>
 bool write(std::FILE* out, std::string_view fmt, const A&... args) {
   const std::array<Item, sizeof...(A)> items{Item(args)...};
   return write(out, fmt, std::span<const Item>(items.data(), items.size()));

@@ -217,6 +217,30 @@ TEST(FortranFormat, MalformedFormatsStopSafely) {
   }
 }
 
+// Random formats built from the pieces of the language, run under the
+// sanitizer build: no crash, no read past the text, always a final newline.
+TEST(FortranFormat, RandomFormatsNeverCrash) {
+  static constexpr std::string_view kPieces[] = {
+      "(", ")", ",", "'", "''", "'a'", "/", ":", "I",  "F",   "E",     "D",   "A",  "X",  "P", "H",
+      ".", "1", "3", "0", "12", "-",   "+", " ", "E2", "5.2", "99999", "(3(", "1P", "2X", "Q"};
+  std::uint32_t seed = 12345U;
+  auto next = [&seed] {
+    seed = seed * 1664525U + 1013904223U;
+    return seed >> 8;
+  };
+  const Item items[] = {Item(1), Item(-2.5), Item("txt"), Item(kNaN), Item(12345678), Item(1e300)};
+  for (int n = 0; n < 3000; ++n) {
+    std::string f = next() % 8 == 0 ? "" : "(";
+    const std::uint32_t len = next() % 14;
+    for (std::uint32_t k = 0; k < len; ++k) f += kPieces[next() % std::size(kPieces)];
+    if (next() % 2 == 0) f += ")";
+    const std::size_t count = next() % (std::size(items) + 1);
+    const std::string out = format(f, std::span<const Item>(items, count));
+    ASSERT_TRUE(!out.empty() && out.back() == '\n') << f;
+    ASSERT_LT(out.size(), 200000U) << f;
+  }
+}
+
 TEST(FortranWrite, LongLinesPassTheBufferIntact) {
   const std::string text(5000, 'x');
   const Item items[] = {Item(std::string_view(text)), Item(3)};
@@ -232,8 +256,8 @@ TEST(FortranWrite, MakesNoAllocation) {
   const double v[] = {1.5, -2.25e-7, kNaN};
   const long before = g_allocations.load();
   fortran::write(f, "(' IT =',I5,'  CHISQ =',F12.4,'  L =',1PE10.2)", 3, v[0], v[1]);
-  fortran::write(f, "(I3,3(1X,F10.2,' +/-',F8.2)/25X,F11.2,'+/-',F8.2)", 1, v[0], v[1], v[2],
-                 v[0], v[1], v[2], v[0], v[1]);
+  fortran::write(f, "(I3,3(1X,F10.2,' +/-',F8.2)/25X,F11.2,'+/-',F8.2)", 1, v[0], v[1], v[2], v[0],
+                 v[1], v[2], v[0], v[1]);
   fortran::write(f, "('XTEXT 2.5 13.0 \\T20 ',A40)", "title");
   EXPECT_EQ(g_allocations.load(), before);
   std::fclose(f);
