@@ -425,19 +425,6 @@ TEST(HeldParameters, ErrorsOfHeldCentroidsAndWidthsAreZero) {
   EXPECT_NEAR(v.res.areerr[0], 1.772453851 * 3.0 * 2.0, 1e-12);
 }
 
-TEST(CommonWidth, EveryPeakGetsTheSameFwhm) {
-  // symf, N = 2, M = 0: c1, h1, c2, h2, w.
-  Result r;
-  r.a = {5.0, 100.0, 15.0, 50.0, 2.0};
-  r.cv(5, 5) = 0.01;
-  r.cv(2, 5) = r.cv(5, 2) = 0.02;
-  printed(tavrick::xsymf, r, r.args(0, 20, 2, 0));
-  EXPECT_EQ(r.res.fwhfit[0], r.res.fwhfit[1]);
-  EXPECT_EQ(r.res.fwherr[0], r.res.fwherr[1]);
-  EXPECT_EQ(r.res.widfit[1], 2.0);
-  EXPECT_NEAR(r.res.arefit[1], 50.0 * 1.772453851 * 2.0, 1e-10);
-}
-
 TEST(ZeroHeight, GivesNonFiniteErrorsWithoutCrashing) {
   Result r;
   r.a = {5.0, 0.0, 0.0};
