@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "format/grammar.h"
+
 namespace fortran {
 namespace {
 
@@ -22,7 +24,6 @@ namespace {
 // the program comes near, and the number buffers below stay bounded.
 constexpr int kMaxField = 1000;
 constexpr int kMaxScale = 100;
-constexpr int kMaxDepth = 16;
 
 // Room for "%.*f" of the largest double (309 integer digits) with kMaxField +
 // kMaxScale decimals.
@@ -335,91 +336,14 @@ void write_text(Out& out, int w, std::string_view s) {
 
 // ---- the format walker ------------------------------------------------------
 
-// Reads a format; blanks outside literals mean nothing and are skipped.
-class Cursor {
- public:
-  explicit Cursor(std::string_view f) : f_(f) {}
+using grammar::Tok;
+using grammar::Token;
 
-  // The next significant character, upper-cased; '\0' at the end.
-  char peek() {
-    while (pos_ < f_.size() && (f_[pos_] == ' ' || f_[pos_] == '\t')) ++pos_;
-    if (pos_ >= f_.size()) return '\0';
-    const char c = f_[pos_];
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  }
-  void next() { ++pos_; }
-  // The next character as is, blanks included; '\0' at the end.
-  char raw() { return pos_ < f_.size() ? f_[pos_++] : '\0'; }
-
-  // An unsigned number, or -1 when there is none. Large values are clamped.
-  int number() {
-    int v = -1;
-    for (char c = peek(); c >= '0' && c <= '9'; c = peek()) {
-      v = (v < 0 ? 0 : v);
-      if (v <= kMaxField * 10) v = v * 10 + (c - '0');
-      next();
-    }
-    return v > kMaxField * 10 ? kMaxField * 10 : v;
-  }
-
-  std::size_t pos() const { return pos_; }
-  void seek(std::size_t p) { pos_ = p; }
-
- private:
-  std::string_view f_;
-  std::size_t pos_ = 0;
-};
-
-struct Group {
-  std::size_t start;  // just after the '('
-  int left;           // passes still to make, this one included
-};
-
-struct Descriptor {
-  char kind;  // 'I', 'F', 'E', 'D', 'A'
-  int w = -1;
-  int d = -1;
-  int e = -1;
-};
-
-// Reads the rest of a data edit descriptor after its letter. False when malformed.
-bool read_descriptor(Cursor& cur, Descriptor& desc) {
-  desc.w = cur.number();
-  switch (desc.kind) {
-    case 'A':
-      return true;
-    case 'I':
-      if (desc.w < 0) return false;
-      if (cur.peek() == '.') {
-        cur.next();
-        desc.d = cur.number();
-        if (desc.d < 0) return false;
-      }
-      return true;
-    case 'F':
-    case 'E':
-    case 'D':
-      if (desc.w < 0 || cur.peek() != '.') return false;
-      cur.next();
-      desc.d = cur.number();
-      if (desc.d < 0) return false;
-      if (desc.kind != 'F' && cur.peek() == 'E') {
-        cur.next();
-        desc.e = cur.number();
-        if (desc.e <= 0) return false;
-      }
-      if (desc.kind == 'E' && desc.w == 0) return false;
-      return true;
-    default:
-      return false;
-  }
-}
-
-void write_value(Out& out, const Descriptor& desc, int scale, const Item& item) {
+void write_value(Out& out, const Token& desc, int scale, const Item& item) {
   const int w = desc.w > kMaxField ? kMaxField : desc.w;
   const int d = desc.d > kMaxField ? kMaxField : desc.d;
   const int e = desc.e > kMaxField ? kMaxField : desc.e;
-  switch (desc.kind) {
+  switch (desc.letter) {
     case 'I':
       if (item.kind == Item::Kind::Int) {
         write_int(out, w, d, item.i);
@@ -435,10 +359,10 @@ void write_value(Out& out, const Descriptor& desc, int scale, const Item& item) 
         return;
       }
       const double x = item.kind == Item::Kind::Int ? static_cast<double>(item.i) : item.d;
-      if (desc.kind == 'F') {
+      if (desc.letter == 'F') {
         write_fixed(out, w, d, scale, x);
       } else {
-        write_exp(out, w, d, e, scale, x, desc.kind);
+        write_exp(out, w, d, e, scale, x, desc.letter);
       }
       return;
     }
@@ -452,14 +376,27 @@ void write_value(Out& out, const Descriptor& desc, int scale, const Item& item) 
   }
 }
 
+// A literal as written in the format, with doubled quotes made single.
+void write_literal(Out& out, std::string_view fmt, const Token& t) {
+  for (std::size_t p = t.from; p < t.to; ++p) {
+    out.put(fmt[p]);
+    if (fmt[p] == t.letter) ++p;
+  }
+}
+
+struct Group {
+  std::size_t start;  // just after the '('
+  int left;           // passes still to make, this one included
+};
+
 // One output statement. Stops quietly at anything it does not understand,
 // keeping what was written so far.
 void run(Out& out, std::string_view fmt, std::span<const Item> items) {
-  Cursor cur(fmt);
+  grammar::Cursor cur(fmt);
   std::size_t next_item = 0;
   int scale = 0;
-  std::array<Group, kMaxDepth> stack{};
-  int depth = 0;
+  std::array<Group, grammar::kMaxDepth> stack{};
+  std::size_t depth = 0;
   // Where the format starts over when the values outlast it: the last group
   // opened at the top level (with its repeat count), or the very beginning.
   std::size_t revert_start = 0;
@@ -467,124 +404,70 @@ void run(Out& out, std::string_view fmt, std::span<const Item> items) {
   bool revert_group = false;
   bool used_values = false;  // since the format last started over
 
-  if (cur.peek() != '(') return;
-  cur.next();
+  Token t = grammar::next_token(cur);
+  if (t.kind != Tok::Open || t.counted) return;
   stack[0] = Group{cur.pos(), 1};
   depth = 1;
   revert_start = cur.pos();
 
   for (;;) {
-    const char c = cur.peek();
-    if (c == '\0') return;  // unbalanced parentheses
-    if (c == ',') {
-      cur.next();
-      continue;
-    }
-    if (c == '\'' || c == '"') {
-      cur.next();
-      for (;;) {
-        const char t = cur.raw();
-        if (t == '\0') return;
-        if (t == c) {
-          if (cur.pos() < fmt.size() && fmt[cur.pos()] == c) {
-            cur.next();  // a doubled quote is one quote
+    t = grammar::next_token(cur);
+    switch (t.kind) {
+      case Tok::End:  // unbalanced parentheses
+      case Tok::Bad:
+        return;
+      case Tok::Text:
+        write_literal(out, fmt, t);
+        break;
+      case Tok::Slash:
+        for (int i = 0; i < t.count; ++i) out.end_line();
+        break;
+      case Tok::Colon:
+        if (next_item == items.size()) return;
+        break;
+      case Tok::Skip:
+        out.skip(t.count);
+        break;
+      case Tok::Scale:
+        scale = t.count < -kMaxScale ? -kMaxScale : t.count > kMaxScale ? kMaxScale : t.count;
+        break;
+      case Tok::Open:
+        if (depth == stack.size()) return;
+        if (depth == 1) {
+          revert_start = cur.pos();
+          revert_count = t.count;
+          revert_group = true;
+        }
+        stack[depth++] = Group{cur.pos(), t.count};
+        break;
+      case Tok::Close:
+        if (depth > 1) {
+          Group& g = stack[depth - 1];
+          if (--g.left > 0) {
+            cur.seek(g.start);
           } else {
-            break;
+            --depth;
           }
+          break;
         }
-        out.put(t);
-      }
-      continue;
-    }
-    if (c == '/') {
-      cur.next();
-      out.end_line();
-      continue;
-    }
-    if (c == ':') {
-      cur.next();
-      if (next_item == items.size()) return;
-      continue;
-    }
-    if (c == ')') {
-      cur.next();
-      if (depth > 1) {
-        Group& g = stack[static_cast<std::size_t>(depth - 1)];
-        if (--g.left > 0) {
-          cur.seek(g.start);
-        } else {
-          --depth;
+        // The end of the format: done, or a new line and start over. A format
+        // that took no value since it last started over would loop forever.
+        if (next_item == items.size() || !used_values) return;
+        out.end_line();
+        used_values = false;
+        cur.seek(revert_start);
+        if (revert_group) {
+          stack[1] = Group{revert_start, revert_count};
+          depth = 2;
         }
-        continue;
-      }
-      // The end of the format: done, or a new line and start over. A format
-      // that took no value since it last started over would loop forever.
-      if (next_item == items.size() || !used_values) return;
-      out.end_line();
-      used_values = false;
-      cur.seek(revert_start);
-      if (revert_group) {
-        stack[1] = Group{revert_start, revert_count};
-        depth = 2;
-      }
-      continue;
-    }
-
-    bool negative = false;
-    if (c == '-' || c == '+') {
-      negative = c == '-';
-      cur.next();
-    }
-    const int count = cur.number();
-    const char k = cur.peek();
-    if (k == 'P') {
-      cur.next();
-      if (count < 0) return;
-      scale = negative ? -count : count;
-      if (scale > kMaxScale) scale = kMaxScale;
-      if (scale < -kMaxScale) scale = -kMaxScale;
-      continue;
-    }
-    if (negative || count == 0) return;
-    const int reps = count < 0 ? 1 : count;
-    if (k == 'X') {
-      cur.next();
-      out.skip(reps);
-      continue;
-    }
-    if (k == '/') {
-      cur.next();
-      for (int i = 0; i < reps; ++i) out.end_line();
-      continue;
-    }
-    if (k == 'H') {  // nH: the next n characters as they are
-      cur.next();
-      if (count < 0) return;
-      for (int i = 0; i < count; ++i) {
-        const char t = cur.raw();
-        if (t == '\0') return;
-        out.put(t);
-      }
-      continue;
-    }
-    if (k == '(') {
-      cur.next();
-      if (depth == kMaxDepth) return;
-      if (depth == 1) {
-        revert_start = cur.pos();
-        revert_count = reps;
-        revert_group = true;
-      }
-      stack[static_cast<std::size_t>(depth++)] = Group{cur.pos(), reps};
-      continue;
-    }
-    Descriptor desc{k};
-    cur.next();
-    if (!read_descriptor(cur, desc)) return;
-    for (int i = 0; i < reps; ++i) {
-      if (next_item == items.size()) return;
-      write_value(out, desc, scale, items[next_item++]);
-      used_values = true;
+        break;
+      case Tok::Data:
+        for (int i = 0; i < t.count; ++i) {
+          if (next_item == items.size()) return;
+          write_value(out, t, scale, items[next_item++]);
+          used_values = true;
+        }
+        break;
     }
   }
 }

@@ -3,9 +3,14 @@
 //
 //   fortran::write(out, "(' IT =',I5,'  CHISQ =',F12.4,'  L =',1PE10.2)", it, chisq, alamda);
 //
-// Supported: Iw, Fw.d, Ew.d, kP scale factors, Aw and A, nX, quoted literals,
-// "/", repeat counts on descriptors and groups, reversion, and the end of the
+// Supported: Iw[.m], Fw.d, Ew.d[Ee], Dw.d, kP scale factors, Aw and A, nX, quoted literals,
+// nH, "/", ":", repeat counts on descriptors and groups, reversion, and the end of the
 // output before the next value field once the values run out.
+//
+// A malformed format never crashes: the statement ends where the format stops
+// making sense. Tables of format literals can be checked when compiled:
+//
+//   static_assert(fortran::valid("(I3,3(1X,F10.2,' +/-',F8.2))"));
 #pragma once
 
 #include <array>
@@ -15,6 +20,8 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+
+#include "format/grammar.h"
 
 namespace fortran {
 
@@ -48,14 +55,13 @@ concept ValueList =
     !(sizeof...(A) == 1 && (std::is_convertible_v<const A&, std::span<const Item>> && ...));
 
 template <class... A>
-requires ValueList<A...> std::string format(std::string_view fmt, const A&... args) {
+std::string format(std::string_view fmt, const A&... args) requires ValueList<A...> {
   const std::array<Item, sizeof...(A)> items{Item(args)...};
   return format(fmt, std::span<const Item>(items.data(), items.size()));
 }
 
 template <class... A>
-requires ValueList<A...>
-bool write(std::FILE* out, std::string_view fmt, const A&... args) {
+bool write(std::FILE* out, std::string_view fmt, const A&... args) requires ValueList<A...> {
   const std::array<Item, sizeof...(A)> items{Item(args)...};
   return write(out, fmt, std::span<const Item>(items.data(), items.size()));
 }

@@ -112,6 +112,7 @@ TEST(FortranFormat, MatchesGfortranOnEveryVector) {
   const std::vector<Vector> vectors = load_vectors();
   ASSERT_GT(vectors.size(), 300U) << "vectors.txt missing or truncated";
   for (const Vector& v : vectors) {
+    EXPECT_TRUE(fortran::valid(v.fmt)) << "vectors.txt line " << v.line << ": " << v.fmt;
     EXPECT_EQ(format(v.fmt, v.items), v.expected) << "vectors.txt line " << v.line << ": " << v.fmt;
     EXPECT_EQ(written(v.fmt, v.items), v.expected) << "write(), line " << v.line << ": " << v.fmt;
   }
@@ -201,7 +202,7 @@ TEST(FortranFormat, MismatchedValuesAreFlagged) {
 // reading past the text or looping.
 TEST(FortranFormat, MalformedFormatsStopSafely) {
   EXPECT_EQ(format("(I3", 1, 2), "  1\n");
-  EXPECT_EQ(format("('abc", 1), "abc\n");
+  EXPECT_EQ(format("(I2,'abc", 1), " 1\n");
   EXPECT_EQ(format("(F5)", 1.0), "\n");
   EXPECT_EQ(format("(X)", 1), "\n");  // no value field: no endless reversion
   EXPECT_EQ(format("I3", 1), "\n");
@@ -215,6 +216,24 @@ TEST(FortranFormat, MalformedFormatsStopSafely) {
     const std::string out = format(f, 1, 2.0, "t");
     EXPECT_TRUE(!out.empty() && out.back() == '\n') << f;
   }
+}
+
+static_assert(fortran::valid("('XTEXT 3.0 ',F5.2,' \\C8',I3,1X,1PE10.3,'+/-',  E9.3,      I3)"));
+static_assert(fortran::valid("(I4,3(1X,F9.2,' +/-',F8.2))"));
+static_assert(!fortran::valid("(I4,3(1X,F9.2,' +/-',F8.2)"));
+
+TEST(FortranValid, RefusesWhatTheInterpreterWouldStopAt) {
+  for (const char* f :
+       {"", "I3", "(I3", "(I3))", "2(I3)", "(F5)", "(F5.)", "(E0.3)", "(I)", "('abc)", "(0X)",
+        "(-2X)", "(P)", "(1P", "(Q5)", "(4Habc)", "(0(I3))", "(I3) x"}) {
+    EXPECT_FALSE(fortran::valid(f)) << f;
+  }
+  for (const char* f : {"()", "(/)", "( i 3 , f 6 . 2 )", "(1PE10.2E3)", "(A)", "(3Habc)",
+                        "(-1P,2(1X,D9.2),:,'''')", "(\"q\"\"\")"}) {
+    EXPECT_TRUE(fortran::valid(f)) << f;
+  }
+  EXPECT_TRUE(fortran::valid(std::string(16, '(') + std::string(16, ')')));
+  EXPECT_FALSE(fortran::valid(std::string(17, '(') + std::string(17, ')')));
 }
 
 // Random formats built from the pieces of the language, run under the
