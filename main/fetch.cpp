@@ -7,16 +7,7 @@
 #include <utility>
 
 #include "engine/pksrch.h"
-
-#if __has_include("main/args.h")
 #include "main/args.h"
-#else
-// TODO(args): the argument layer has not landed; its two exits as it declares them.
-namespace tavrick {
-[[noreturn]] void crash(const std::string& msg, std::FILE* out = stdout);
-[[noreturn]] void sabend(const spectrum::Host& host, int status, std::FILE* out = stdout);
-}  // namespace tavrick
-#endif
 
 namespace tavrick {
 
