@@ -11,9 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "format/grammar.h"
 
@@ -25,7 +25,7 @@ namespace {
 constexpr int kMaxField = 1000;
 constexpr int kMaxScale = 100;
 
-// Room for "%.*f" of the largest double (309 integer digits) with kMaxField +
+// Room for the fixed form of the largest double (309 integer digits) with kMaxField +
 // kMaxScale decimals.
 constexpr std::size_t kNumBuf = 1500;
 
@@ -176,12 +176,14 @@ class Chars {
   std::size_t n_ = 0;
 };
 
-// printf's conversion of a double: it rounds the exact binary value to
-// nearest, ties to even, which is what gfortran prints. Empty on failure.
-std::string_view print(std::array<char, kNumBuf>& buf, const char* conv, int prec, double x) {
-  const int n = std::snprintf(buf.data(), buf.size(), conv, prec, x);
-  if (n <= 0 || static_cast<std::size_t>(n) >= buf.size()) return {};
-  return {buf.data(), static_cast<std::size_t>(n)};
+// The decimal digits of a double, in fixed ("ddd.ddd") or scientific
+// ("d.ddde+xx") form with prec decimals. to_chars rounds the exact binary value
+// to nearest, ties to even, as gfortran does; unlike printf it never allocates
+// and ignores the locale. Empty on failure.
+std::string_view print(std::array<char, kNumBuf>& buf, std::chars_format form, int prec, double x) {
+  const auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), x, form, prec);
+  if (ec != std::errc{}) return {};
+  return {buf.data(), static_cast<std::size_t>(end - buf.data())};
 }
 
 // Fw.d under scale factor k: the value times 10^k with d decimals. The leading
@@ -205,7 +207,7 @@ void write_fixed(Out& out, int w, int d, int k, double x) {
     shift = 0;
   }
   std::array<char, kNumBuf> buf{};
-  const std::string_view s = print(buf, "%.*f", d + shift, y);
+  const std::string_view s = print(buf, std::chars_format::fixed, d + shift, y);
   if (s.empty()) {
     stars(out, w);
     return;
@@ -258,7 +260,7 @@ void write_exp(Out& out, int w, int d, int e, int k, double x, char letter) {
   const double ax = std::fabs(x);
   const int ndig = k > 0 ? d + 1 : d + k;  // significant digits
   std::array<char, kNumBuf> buf{};
-  const std::string_view s = print(buf, "%.*e", ndig - 1, ax);  // d.ddde+xx
+  const std::string_view s = print(buf, std::chars_format::scientific, ndig - 1, ax);  // d.ddde+xx
   const std::size_t epos = s.find('e');
   if (s.empty() || epos == std::string_view::npos) {
     stars(out, w);
@@ -484,6 +486,7 @@ std::string format(std::string_view fmt, std::span<const Item> items) {
 }
 
 bool write(std::FILE* out, std::string_view fmt, std::span<const Item> items) {
+  if (out == nullptr) return false;
   Out o(out, nullptr);
   run(o, fmt, items);
   o.end_line();

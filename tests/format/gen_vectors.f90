@@ -317,7 +317,34 @@ program gen_vectors
   call one("(3HabcI2)", 'i', i=[4_int64])
   call one("(  'x'  ,  2X  ,  'y'  )", '')
 
+  ! ---- a sweep of pseudo-random values across magnitudes, and exact binary ties
+  call sweep(150)
+
 contains
+
+  ! n cases of single reals: pseudo-random decimals of every magnitude and
+  ! binary fractions that sit exactly on a rounding tie, through a cycle of
+  ! fixed-point and exponent formats.
+  subroutine sweep(n)
+    integer, intent(in) :: n
+    character(len=12), parameter :: fmts(8) = [character(len=12) :: '(F12.4)', '(1PE10.2)', &
+        '(E12.5)', '(F10.2)', '(F8.3)', '(1PE12.5)', '(F7.1)', '(E10.3)']
+    integer(int64) :: state
+    real(dp) :: x
+    integer :: c
+    state = 20240607_int64
+    do c = 1, n
+      state = mod(state * 48271_int64, 2147483647_int64)
+      if (mod(c, 3) == 0) then
+        ! (2m + 1) / 2^j: a tie for the decimals the formats keep
+        x = real(2 * mod(state, 5000_int64) + 1, dp) / 2.0_dp**(1 + mod(c, 5))
+      else
+        x = real(mod(state, 10000000_int64), dp) * 10.0_dp**(int(mod(state / 7_int64, 22_int64)) - 12)
+      end if
+      if (mod(state / 3_int64, 2_int64) == 1) x = -x
+      call emit(trim(fmts(mod(c, 8) + 1)), 'r', [0_int64], [x], '', '')
+    end do
+  end subroutine sweep
 
   ! n cases with values taken in turn from the pools.
   subroutine many(fmt, pat, n)

@@ -287,6 +287,7 @@ TEST(FortranWrite, ReportsStreamErrors) {
   if (f == nullptr) GTEST_SKIP() << "no /dev/full";
   std::setvbuf(f, nullptr, _IONBF, 0);
   EXPECT_FALSE(fortran::write(f, "(I5)", 1));
+  EXPECT_FALSE(fortran::write(nullptr, "(I5)", 1));
   std::fclose(f);
   bool ok = false;
   written("(I5)", std::vector<Item>{Item(1)}, &ok);
