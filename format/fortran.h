@@ -25,7 +25,9 @@
 
 namespace fortran {
 
-// One value of an output list.
+// One value of an output list. An integer under F, E or D is written as its
+// value; a real under I, a text under a numeric field and a number under A
+// fill the field with asterisks (gfortran stops the program there).
 struct Item {
   enum class Kind { Int, Real, Text };
   Kind kind;
