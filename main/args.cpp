@@ -102,8 +102,7 @@ int Args::txtin(std::string_view name, std::span<char> value, int& vlen) {
   return status == kDelivered ? 0 : -1;
 }
 
-void Args::numtext(std::string_view name, std::array<char, kNumLen>& work, int& len,
-                   int& status) {
+void Args::numtext(std::string_view name, std::array<char, kNumLen>& work, int& len, int& status) {
   work.fill(' ');
   fsarg(name, work, len, status);
 }

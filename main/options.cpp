@@ -38,8 +38,11 @@ void word_or(Args& args, std::string_view name, std::string_view dflt, Word& w, 
 // Reads the values of a list option into vals, each through single precision,
 // until one request fails; stops with toomany at a value beyond the 30th.
 // Returns the number of values read.
-int read_list(Args& args, std::string_view name, std::array<double, kMaxPeaks>& vals,
-              std::string_view toomany, std::FILE* msg) {
+int read_list(Args& args,
+              std::string_view name,
+              std::array<double, kMaxPeaks>& vals,
+              std::string_view toomany,
+              std::FILE* msg) {
   int n = 0;
   float v = 0.0f;
   while (args.rlin(name, v) == 0) {
@@ -52,7 +55,9 @@ int read_list(Args& args, std::string_view name, std::array<double, kMaxPeaks>& 
 
 // Widths that are zero or negative give no peak to fit; they are refused
 // before the list is padded, so only the values typed are checked.
-void require_positive(const std::array<double, kMaxPeaks>& vals, int n, std::string_view text,
+void require_positive(const std::array<double, kMaxPeaks>& vals,
+                      int n,
+                      std::string_view text,
                       std::FILE* msg) {
   for (int k = 0; k < n; ++k) {
     if (!(vals[static_cast<std::size_t>(k)] > 0.0)) crash(text, msg);

@@ -88,8 +88,8 @@ void ctor(const char* text, int len, int& pos, float& result, int& status) {
   // Mantissa, and the power of ten of its first non-zero digit (as if the
   // exponent were 0), which tells an underflow from an overflow below.
   int ndigits = 0;
-  int intdigits = 0;        // digits before the point
-  int lead = 0;             // 1-based place of the first non-zero digit
+  int intdigits = 0;  // digits before the point
+  int lead = 0;       // 1-based place of the first non-zero digit
   bool point = false;
   for (; i < s.n; ++i) {
     const char c = s.p[i];

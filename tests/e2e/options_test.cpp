@@ -21,8 +21,8 @@ testsupport::Result tavrick(std::vector<std::string> args) {
 // A valid command line with more appended (later occurrences do not count,
 // so more cannot replace these options).
 std::vector<std::string> valid(std::vector<std::string> more = {}) {
-  std::vector<std::string> v{"-spectrum", "ge1", "-limit", "900", "100", "-peaks", "150",
-                             "-widths", "3"};
+  std::vector<std::string> v{"-spectrum", "ge1", "-limit",  "900", "100",
+                             "-peaks",    "150", "-widths", "3"};
   v.insert(v.end(), more.begin(), more.end());
   return v;
 }
@@ -57,21 +57,30 @@ TEST(TavrickOptions, EveryMessage) {
   const std::vector<std::string> head{"-spectrum", "ge1", "-limit", "1", "2"};
   check({
       {"no arguments", {}, "bad SPECTRUM argument:" + std::string(80, ' ') + "\n"},
-      {"spectrum last", {"-limit", "1", "2", "-spectrum"},
+      {"spectrum last",
+       {"-limit", "1", "2", "-spectrum"},
        "bad SPECTRUM argument:" + std::string(80, ' ') + "\n"},
-      {"shape", {"-spectrum", "a", "-shape", "Gauss"},
+      {"shape",
+       {"-spectrum", "a", "-shape", "Gauss"},
        "bad SHAPE argument (gauss|skew|skewtail|lorentz)Gauss\n"},
-      {"shape skews", {"-spectrum", "a", "-shape", "skews"},
+      {"shape skews",
+       {"-spectrum", "a", "-shape", "skews"},
        "bad SHAPE argument (gauss|skew|skewtail|lorentz)skews\n"},
-      {"widthopt", {"-spectrum", "a", "-widthopt", "sam"},
+      {"widthopt",
+       {"-spectrum", "a", "-widthopt", "sam"},
        "bad WIDTHOPT argument (different|same|given)sam\n"},
-      {"peakopt", {"-spectrum", "a", "-peakopt", "given2"},
+      {"peakopt",
+       {"-spectrum", "a", "-peakopt", "given2"},
        "bad PEAKOPT argument (different|given)given2\n"},
-      {"order 6", {"-spectrum", "a", "-order", "6"}, "invalid background polynomial order (0..5)\n"},
-      {"order -1", {"-spectrum", "a", "-order", "-1"},
+      {"order 6",
+       {"-spectrum", "a", "-order", "6"},
+       "invalid background polynomial order (0..5)\n"},
+      {"order -1",
+       {"-spectrum", "a", "-order", "-1"},
        "invalid background polynomial order (0..5)\n"},
       {"no limit", {"-spectrum", "a"}, "bad LIMIT argument\n"},
-      {"one limit then option", {"-spectrum", "a", "-limit", "100", "-peaks", "150"},
+      {"one limit then option",
+       {"-spectrum", "a", "-limit", "100", "-peaks", "150"},
        "bad LIMIT argument\n"},
       {"one limit last", {"-spectrum", "a", "-limit", "100"}, "bad LIMIT argument\n"},
       {"real limit", {"-spectrum", "a", "-limit", "100", "200.5"}, "bad LIMIT argument\n"},
@@ -99,17 +108,21 @@ TEST(TavrickOptions, EveryMessage) {
 
 TEST(TavrickOptions, EarlierCheckWins) {
   check({
-      {"shape before order", {"-spectrum", "a", "-order", "9", "-shape", "x"},
+      {"shape before order",
+       {"-spectrum", "a", "-order", "9", "-shape", "x"},
        "bad SHAPE argument (gauss|skew|skewtail|lorentz)x\n"},
-      {"order before limit", {"-spectrum", "a", "-order", "9"},
+      {"order before limit",
+       {"-spectrum", "a", "-order", "9"},
        "invalid background polynomial order (0..5)\n"},
-      {"spectrum before all", {"-shape", "x", "-order", "9"},
+      {"spectrum before all",
+       {"-shape", "x", "-order", "9"},
        "bad SPECTRUM argument:" + std::string(80, ' ') + "\n"},
-      {"widths before combination", {"-spectrum", "a", "-limit", "1", "2", "-peaks", "1",
-                                     "-shape", "skewtail"},
+      {"widths before combination",
+       {"-spectrum", "a", "-limit", "1", "2", "-peaks", "1", "-shape", "skewtail"},
        "no WIDTHS argument(s) at all\n"},
-      {"too many widths before their sign", cat({"-spectrum", "a", "-limit", "1", "2", "-peaks",
-                                                 "1"}, cat(numbers("-widths", 30), {"-1"})),
+      {"too many widths before their sign",
+       cat({"-spectrum", "a", "-limit", "1", "2", "-peaks", "1"},
+           cat(numbers("-widths", 30), {"-1"})),
        "too many WIDTHS (max of 30)\n"},
   });
 }
@@ -121,37 +134,42 @@ TEST(TavrickOptions, AcceptedLines) {
   check({
       {"limits reversed", valid(), kNoStore},
       {"thirty peaks", thirty, kNoStore},
-      {"list ends at a word", {"-spectrum", "a", "-limit", "1", "2", "-peaks", "100", "x", "200",
-                               "-widths", "3", "4"},
+      {"list ends at a word",
+       {"-spectrum", "a", "-limit", "1", "2", "-peaks", "100", "x", "200", "-widths", "3", "4"},
        kNoStore},
-      {"minus five is a skew, not the list end", valid({"-skews", "1", "-5"}), "SKEWS must be positive\n"},
+      {"minus five is a skew, not the list end", valid({"-skews", "1", "-5"}),
+       "SKEWS must be positive\n"},
       {"order not a number", valid({"-order", "x"}), kNoStore},
       {"option twice", valid({"-order", "3", "-order", "9"}), kNoStore},
       {"second spectrum ignored", valid({"-spectrum"}), kNoStore},
       {"lone dash and strays", valid({"-", "stray", "-nosuch", "1"}), kNoStore},
-      {"empty name", {"-spectrum", "", "-limit", "1", "2", "-peaks", "1", "-widths", "3"},
+      {"empty name",
+       {"-spectrum", "", "-limit", "1", "2", "-peaks", "1", "-widths", "3"},
        kNoStore},
-      {"long name", {"-spectrum", std::string(200, 'n'), "-limit", "1", "2", "-peaks", "1",
-                     "-widths", "3"},
+      {"long name",
+       {"-spectrum", std::string(200, 'n'), "-limit", "1", "2", "-peaks", "1", "-widths", "3"},
        kNoStore},
-      {"trailing blanks", {"-spectrum ", "a", "-shape", "skew  ", "-limit", "1 ", "2", "-peaks",
-                           "1", "-widths", "3", "-skews", "2\t"},
+      {"trailing blanks",
+       {"-spectrum ", "a", "-shape", "skew  ", "-limit", "1 ", "2", "-peaks", "1", "-widths", "3",
+        "-skews", "2\t"},
        kNoStore},
       {"skewtail given no skews", valid({"-shape", "skewtail", "-widthopt", "given"}), kNoStore},
-      {"skewtail same and given", valid({"-shape", "skewtail", "-widthopt", "given", "-peakopt",
-                                         "given"}),
-       kNoStore},
+      {"skewtail same and given",
+       valid({"-shape", "skewtail", "-widthopt", "given", "-peakopt", "given"}), kNoStore},
   });
 }
 
 TEST(TavrickOptions, MessageKeepsTheWordAsTyped) {
   // Cut to the 128 characters of an argument; trailing blanks dropped.
   check({
-      {"long shape", {"-spectrum", "a", "-shape", std::string(200, 'q')},
+      {"long shape",
+       {"-spectrum", "a", "-shape", std::string(200, 'q')},
        "bad SHAPE argument (gauss|skew|skewtail|lorentz)" + std::string(128, 'q') + "\n"},
-      {"shape with blank", {"-spectrum", "a", "-shape", "gauss x "},
+      {"shape with blank",
+       {"-spectrum", "a", "-shape", "gauss x "},
        "bad SHAPE argument (gauss|skew|skewtail|lorentz)gauss x\n"},
-      {"empty shape", {"-spectrum", "a", "-shape", ""},
+      {"empty shape",
+       {"-spectrum", "a", "-shape", ""},
        "bad SHAPE argument (gauss|skew|skewtail|lorentz)\n"},
   });
 }

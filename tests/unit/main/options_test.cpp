@@ -61,8 +61,8 @@ TEST(Options, WordsSetTheFlags) {
   EXPECT_EQ(lor.iskew, 0);
   EXPECT_EQ(lor.ifixwd, 0);
   EXPECT_EQ(lor.idiffwd, 0);
-  const Settings sk = parse(base({"-shape", "skew", "-skews", "2", "-widthopt", "given",
-                                  "-peakopt", "given"}));
+  const Settings sk =
+      parse(base({"-shape", "skew", "-skews", "2", "-widthopt", "given", "-peakopt", "given"}));
   EXPECT_EQ(sk.iskew, 1);
   EXPECT_EQ(sk.ifixwd, 1);
   EXPECT_EQ(sk.idiffwd, 1);
@@ -71,8 +71,8 @@ TEST(Options, WordsSetTheFlags) {
 }
 
 TEST(Options, ListsEndAtTheFirstValueThatIsNoNumber) {
-  const Settings s = parse({"-spectrum", "a", "-limit", "1", "2", "-peaks", "100.3", "-5",
-                            "x", "200", "-widths", "3", "4"});
+  const Settings s = parse({"-spectrum", "a", "-limit", "1", "2", "-peaks", "100.3", "-5", "x",
+                            "200", "-widths", "3", "4"});
   EXPECT_EQ(s.npeaks, 2);
   // Reals pass through single precision.
   EXPECT_EQ(s.pos[0], static_cast<double>(100.3f));
@@ -96,8 +96,8 @@ TEST(Options, ThirtyValuesFit) {
 
 TEST(Options, LowSideWidths) {
   // Without skews the low side takes the padded high-side widths.
-  const Settings none = parse(base({"-widths", "3", "4", "-shape", "skewtail", "-widthopt",
-                                    "given"}));
+  const Settings none =
+      parse(base({"-widths", "3", "4", "-shape", "skewtail", "-widthopt", "given"}));
   EXPECT_EQ(none.fwloin, none.fwhmin);
   EXPECT_EQ(none.widlo, 3.0);
   const Settings given = parse(base({"-skews", "1.25", "2"}));
@@ -122,8 +122,7 @@ TEST(Options, RefusesCombinationsWithoutAShape) {
 
 TEST(Options, RefusesWidthsThatAreNotPositive) {
   using testing::ExitedWithCode;
-  EXPECT_EXIT(parse(base({"-widths", "3", "0"})), ExitedWithCode(8),
-              "^WIDTHS must be positive\n$");
+  EXPECT_EXIT(parse(base({"-widths", "3", "0"})), ExitedWithCode(8), "^WIDTHS must be positive\n$");
   EXPECT_EXIT(parse(base({"-widths", "-0"})), ExitedWithCode(8), "^WIDTHS must be positive\n$");
   EXPECT_EXIT(parse(base({"-skews", "2", "-1e-3"})), ExitedWithCode(8),
               "^SKEWS must be positive\n$");

@@ -141,9 +141,9 @@ TEST(Ctoi, RangeSignsAndZeros) {
   EXPECT_EQ(toi("+17").value, 17);
   EXPECT_EQ(toi("-0").value, 0);
   EXPECT_EQ(toi("000000000000000000000000000000042").status, 1);  // 33 characters
-  EXPECT_EQ(toi("00000000000000000000000000000042").value, 42);    // 32 characters
-  for (const char* bad : {"", "+", "-", "+-5", "--5", " 5", "5 ", "5x", "1.0", "1e3", "0x10",
-                          "-limit", "peaks"}) {
+  EXPECT_EQ(toi("00000000000000000000000000000042").value, 42);   // 32 characters
+  for (const char* bad :
+       {"", "+", "-", "+-5", "--5", " 5", "5 ", "5x", "1.0", "1e3", "0x10", "-limit", "peaks"}) {
     const IntOut r = toi(bad);
     EXPECT_NE(r.status, 0) << '"' << bad << '"';
     EXPECT_EQ(r.value, 777) << '"' << bad << '"';
@@ -169,9 +169,9 @@ TEST(Ctor, FormsThatConvert) {
 }
 
 TEST(Ctor, FormsThatDoNot) {
-  for (const char* bad : {"", ".", "+", "-.", "e5", ".e5", "5e", "5e+", "5 ", " 5", "5..",
-                          "1.2.3", "inf", "-inf", "nan", "infinity", "0x1p3", "1e5x", "+-1",
-                          "1,5", "-skews"}) {
+  for (const char* bad :
+       {"",      ".",   "+",    "-.",  "e5",       ".e5",   "5e",   "5e+", "5 ",  " 5",    "5..",
+        "1.2.3", "inf", "-inf", "nan", "infinity", "0x1p3", "1e5x", "+-1", "1,5", "-skews"}) {
     const RealOut r = tor(bad);
     EXPECT_NE(r.status, 0) << '"' << bad << '"';
     EXPECT_EQ(r.value, 777.0f) << '"' << bad << '"';
