@@ -251,6 +251,10 @@ std::vector<spectrum::NewSpectrum> to_store(std::vector<Imported>& read, const A
     throw UserError("--name needs exactly one spectrum, but the files hold " +
                     std::to_string(read.size()));
   std::vector<spectrum::NewSpectrum> out;
+  for (std::size_t i = 0; i < read.size(); ++i)
+    for (std::size_t j = 0; j < i; ++j)
+      if (!a.name && read[i].name == read[j].name)
+        throw UserError("two spectra named '" + read[i].name + "' in one import");
   for (Imported& im : read) {
     spectrum::NewSpectrum s;
     s.name = a.name ? *a.name : im.name;
