@@ -22,18 +22,30 @@ struct Routines {
 
 Routines routines(Variant v) {
   switch (v) {
-    case Variant::sym: return {gsym, xsym};
-    case Variant::symf: return {gsymf, xsymf};
-    case Variant::symfc: return {gsymfc, xsymfc};
-    case Variant::fwvc: return {gfwvc, xfwvc};
-    case Variant::fwfc: return {gfwfc, xfwfc};
-    case Variant::skew: return {gskew, xskew};
-    case Variant::skewf: return {gskewf, xskewf};
-    case Variant::sfwvc: return {gsfwvc, xsfwvc};
-    case Variant::sfwfc: return {gsfwfc, xsfwfc};
-    case Variant::lor: return {glor, xlor};
-    case Variant::lorf: return {glorf, xlorf};
-    case Variant::None: break;
+    case Variant::sym:
+      return {gsym, xsym};
+    case Variant::symf:
+      return {gsymf, xsymf};
+    case Variant::symfc:
+      return {gsymfc, xsymfc};
+    case Variant::fwvc:
+      return {gfwvc, xfwvc};
+    case Variant::fwfc:
+      return {gfwfc, xfwfc};
+    case Variant::skew:
+      return {gskew, xskew};
+    case Variant::skewf:
+      return {gskewf, xskewf};
+    case Variant::sfwvc:
+      return {gsfwvc, xsfwvc};
+    case Variant::sfwfc:
+      return {gsfwfc, xsfwfc};
+    case Variant::lor:
+      return {glor, xlor};
+    case Variant::lorf:
+      return {glorf, xlorf};
+    case Variant::None:
+      break;
   }
   return {nullptr, nullptr};
 }
@@ -71,18 +83,30 @@ int free_parameters(Variant v, int npeaks, int nbak) {
   const int n = npeaks;
   const int m = nbak;
   switch (v) {
-    case Variant::sym: return 3 * n + m;
-    case Variant::symf: return 2 * n + m + 1;
-    case Variant::symfc: return n + m + 1;
-    case Variant::fwvc: return 2 * n + m;
-    case Variant::fwfc: return n + m;
-    case Variant::skew: return 4 * n + m;
-    case Variant::skewf: return 2 * n + m + 2;
-    case Variant::sfwvc: return 2 * n + m;
-    case Variant::sfwfc: return n + m;
-    case Variant::lor: return 3 * n + m;
-    case Variant::lorf: return 2 * n + m + 1;
-    case Variant::None: break;
+    case Variant::sym:
+      return 3 * n + m;
+    case Variant::symf:
+      return 2 * n + m + 1;
+    case Variant::symfc:
+      return n + m + 1;
+    case Variant::fwvc:
+      return 2 * n + m;
+    case Variant::fwfc:
+      return n + m;
+    case Variant::skew:
+      return 4 * n + m;
+    case Variant::skewf:
+      return 2 * n + m + 2;
+    case Variant::sfwvc:
+      return 2 * n + m;
+    case Variant::sfwfc:
+      return n + m;
+    case Variant::lor:
+      return 3 * n + m;
+    case Variant::lorf:
+      return 2 * n + m + 1;
+    case Variant::None:
+      break;
   }
   return 0;
 }
@@ -140,12 +164,11 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
   // The parameter vector belongs to this call: start from a clean one.
   w.a.fill(0.0);
   const Routines rt = routines(v);
-  const StartArgs s{k.spec,   k.peaks,  k.bkgrd,   k.ilo,       k.ihi,         k.npeaks, k.nbak,
-                    k.pos,    k.fwhmin, k.width,   k.widlo,     w.a.data(),    w.covar.data(),
-                    r.chisq};
+  const StartArgs s{k.spec, k.peaks,  k.bkgrd, k.ilo,   k.ihi,      k.npeaks,       k.nbak,
+                    k.pos,  k.fwhmin, k.width, k.widlo, w.a.data(), w.covar.data(), r.chisq};
   rt.g(s, w.fit, out);
-  const ResultArgs x{k.spec,  k.maxch, k.ilo,  k.ihi,      k.npeaks,   k.nbak,
-                     k.total, k.fit,   k.peaks, k.bkgrd,   w.a.data(), w.covar.data()};
+  const ResultArgs x{k.spec,  k.maxch, k.ilo,   k.ihi,   k.npeaks,   k.nbak,
+                     k.total, k.fit,   k.peaks, k.bkgrd, w.a.data(), w.covar.data()};
   rt.x(x, r, out);
 
   double s_area = 0.0;
@@ -156,8 +179,8 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
   // nchan and the degrees of freedom pass through single precision, as the
   // report has always computed them.
   const int nfree = free_parameters(v, k.npeaks, k.nbak);
-  const double perdof = (sp(static_cast<float>(nchan)) * r.chisq) /
-                        sp(static_cast<float>(nchan - nfree));
+  const double perdof =
+      (sp(static_cast<float>(nchan)) * r.chisq) / sp(static_cast<float>(nchan - nfree));
   fortran::write(out, "('   Chisq per degree of freedom = ',F10.2//)", perdof);
 }
 

@@ -30,7 +30,9 @@ struct Store {
     EXPECT_EQ(status, 0) << host.error();
   }
 
-  void add(const std::string& name, int base, const std::vector<std::int32_t>& counts,
+  void add(const std::string& name,
+           int base,
+           const std::vector<std::int32_t>& counts,
            int rows = 0) {
     int status = 0;
     spectrum::Ident id;
@@ -85,7 +87,7 @@ std::vector<std::string> table(const std::string& out) {
   return t;
 }
 
-const std::vector<std::string> kWindow = {"-spectrum", "two", "-limit", "120", "200",
+const std::vector<std::string> kWindow = {"-spectrum", "two", "-limit", "120",     "200",
                                           "-peaks",    "150", "170",    "-widths", "5"};
 
 std::vector<std::string> with(std::vector<std::string> a, const std::vector<std::string>& more) {
@@ -101,14 +103,15 @@ TEST(Listing, WholeOutputIsAThreeElementTclList) {
   const std::string file = s.dir.path + "/out.txt";
   std::ofstream(file, std::ios::binary) << r.out;
   const std::string script = s.dir.path + "/read.tcl";
-  std::ofstream(script) << "set f [open [lindex $argv 0]]\n"
-                           "set d [read $f]\n"
-                           "close $f\n"
-                           "puts [llength $d]\n"
-                           "foreach i {1 2} {\n"
-                           "  set e [lindex $d $i]\n"
-                           "  puts \"[llength $e] [lindex $e 0 0] [lindex $e 0 1] [llength [lindex $e 1]]\"\n"
-                           "}\n";
+  std::ofstream(script)
+      << "set f [open [lindex $argv 0]]\n"
+         "set d [read $f]\n"
+         "close $f\n"
+         "puts [llength $d]\n"
+         "foreach i {1 2} {\n"
+         "  set e [lindex $d $i]\n"
+         "  puts \"[llength $e] [lindex $e 0 0] [lindex $e 0 1] [llength [lindex $e 1]]\"\n"
+         "}\n";
   const Result t = testsupport::run({"/usr/bin/tclsh", script, file});
   ASSERT_EQ(t.status, 0) << t.err;
   EXPECT_EQ(t.out, "3\n2 120 81 81\n2 120 81 81\n");
@@ -158,8 +161,8 @@ TEST(FetchFailures, EachMessageWithStatus8) {
   s.add("wide", 0, std::vector<std::int32_t>(70000, 5));
   const auto args = [](const std::string& name, const std::string& lo, const std::string& hi,
                        const std::string& peak) {
-    return std::vector<std::string>{"-spectrum", name, "-limit", lo, hi, "-peaks", peak,
-                                    "-widths", "4"};
+    return std::vector<std::string>{"-spectrum", name, "-limit",  lo, hi,
+                                    "-peaks",    peak, "-widths", "4"};
   };
   const struct {
     std::vector<std::string> args;
@@ -171,8 +174,7 @@ TEST(FetchFailures, EachMessageWithStatus8) {
       {args("two", "120", "400", "150"), "last peak lies outside spectrum: two\n"},
       // Outside the spectrum wins over a peak outside the window.
       {args("two", "99", "200", "250"), "first peak lies ouside spectrum: two\n"},
-      {args("wide", "65000", "65536", "65100"),
-       "fitting over too many channels (65536 maximum)\n"},
+      {args("wide", "65000", "65536", "65100"), "fitting over too many channels (65536 maximum)\n"},
       // Outside the spectrum wins over the channel capacity.
       {args("two", "300", "70000", "350"), "last peak lies outside spectrum: two\n"},
       {args("two", "120", "200", "201"), "some peaks lie outside fitting limits\n"},
@@ -184,10 +186,9 @@ TEST(FetchFailures, EachMessageWithStatus8) {
     EXPECT_EQ(r.out, c.message);
     EXPECT_EQ(r.err, "");
   }
-  const Result none = testsupport::run(
-      {testsupport::bin("tavrick"), "-spectrum", "two", "-limit", "120", "200", "-peaks", "150",
-       "-widths", "4"},
-      {"TAVRICK_EXPERIMENT=" + s.dir.path + "/missing.db"});
+  const Result none = testsupport::run({testsupport::bin("tavrick"), "-spectrum", "two", "-limit",
+                                        "120", "200", "-peaks", "150", "-widths", "4"},
+                                       {"TAVRICK_EXPERIMENT=" + s.dir.path + "/missing.db"});
   EXPECT_EQ(none.status, 8);
   EXPECT_EQ(none.out, "can't connect to experiment\n");
 }
@@ -202,8 +203,8 @@ std::vector<std::string> lists(const std::string& out) {
 TEST(Window, OneChannel) {
   Store s;
   s.add("two", 0, two_peaks());
-  const Result r = s.run({"-spectrum", "two", "-limit", "150", "150", "-peaks", "150",
-                          "-widths", "5"});
+  const Result r =
+      s.run({"-spectrum", "two", "-limit", "150", "150", "-peaks", "150", "-widths", "5"});
   ASSERT_EQ(r.status, 0) << r.out;
   const auto l = lists(r.out);
   ASSERT_EQ(l.size(), 2u);
@@ -216,8 +217,8 @@ TEST(Window, OneChannel) {
 TEST(Window, PeaksOnTheLimitsAndTheSpectrumEnds) {
   Store s;
   s.add("two", 100, two_peaks(300));  // channels 100 .. 399
-  const Result r = s.run({"-spectrum", "two", "-limit", "399", "100", "-peaks", "100", "399",
-                          "-widths", "5"});
+  const Result r =
+      s.run({"-spectrum", "two", "-limit", "399", "100", "-peaks", "100", "399", "-widths", "5"});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(lists(r.out)[0].substr(0, 31), " {{         100         300 } {");
 }
@@ -225,8 +226,8 @@ TEST(Window, PeaksOnTheLimitsAndTheSpectrumEnds) {
 TEST(Window, FromChannelZero) {
   Store s;
   s.add("two", 0, two_peaks());
-  const Result r = s.run({"-spectrum", "two", "-limit", "0", "299", "-peaks", "150", "170",
-                          "-widths", "5"});
+  const Result r =
+      s.run({"-spectrum", "two", "-limit", "0", "299", "-peaks", "150", "170", "-widths", "5"});
   ASSERT_EQ(r.status, 0) << r.out;
   const auto l = lists(r.out);
   ASSERT_EQ(l.size(), 2u);
@@ -242,8 +243,8 @@ TEST(Window, FullCapacityOf65536Channels) {
     c[ch] = static_cast<std::int32_t>(std::lround(20.0 + 500.0 * std::exp(-b * b)));
   }
   s.add("wide", 0, c);
-  const Result r = s.run({"-spectrum", "wide", "-limit", "0", "65535", "-peaks", "30000",
-                          "-widths", "5", "-order", "0"});
+  const Result r = s.run({"-spectrum", "wide", "-limit", "0", "65535", "-peaks", "30000", "-widths",
+                          "5", "-order", "0"});
   ASSERT_EQ(r.status, 0) << r.out.substr(0, 2000);
   const auto l = lists(r.out);
   ASSERT_EQ(l.size(), 2u);

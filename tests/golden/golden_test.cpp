@@ -171,8 +171,7 @@ TEST_P(GoldenSketch, Sketch) {
 std::string test_name(const testing::TestParamInfo<std::string>& info) {
   std::string s = info.param;
   std::replace_if(
-      s.begin(), s.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
-      '_');
+      s.begin(), s.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
   return s;
 }
 

@@ -55,9 +55,17 @@ struct Fixture {
       const double b = (i - 50.3) / (4.0 / 1.665109223);
       spec[static_cast<std::size_t>(i)] = std::round(20.0 + 1000.0 * std::exp(-b * b));
     }
-    k = KorvelArgs{spec.data(), tavrick::kMaxCh, 20, 80,  1,           1,       pos,
-                   fwhmin,      fwloin,          4.0, 4.0, 10,          1,       0,
-                   0,           0,               0,   0.0, fit.data(),  peaks.data(), bkgrd.data()};
+    k = KorvelArgs{spec.data(), tavrick::kMaxCh,
+                   20,          80,
+                   1,           1,
+                   pos,         fwhmin,
+                   fwloin,      4.0,
+                   4.0,         10,
+                   1,           0,
+                   0,           0,
+                   0,           0.0,
+                   fit.data(),  peaks.data(),
+                   bkgrd.data()};
   }
   std::string run() {
     Capture c;

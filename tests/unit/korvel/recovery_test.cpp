@@ -76,9 +76,11 @@ struct Flags {
 };
 
 // The five symmetric variants as the command's options select them.
-const Flags kVariants[] = {
-    {"sym", 1, 0, 0, 9}, {"symf", 0, 0, 0, 8}, {"symfc", 0, 0, 1, 6},
-    {"fwvc", 1, 1, 0, 7}, {"fwfc", 1, 1, 1, 5}};
+const Flags kVariants[] = {{"sym", 1, 0, 0, 9},
+                           {"symf", 0, 0, 0, 8},
+                           {"symfc", 0, 0, 1, 6},
+                           {"fwvc", 1, 1, 0, 7},
+                           {"fwfc", 1, 1, 1, 5}};
 
 struct Fit {
   std::vector<double> spec = std::vector<double>(kChanArray, 0.0);
@@ -106,11 +108,10 @@ struct Fit {
       fwhmin[i] = truep[i].fwhm;
     }
     for (std::size_t i = truep.size(); i < 30; ++i) fwhmin[i] = fwhmin[truep.size() - 1];
-    k = tavrick::KorvelArgs{spec.data(), tavrick::kMaxCh, kIlo,      kIhi,     2,
-                            3,           pos,             fwhmin,    fwhmin,   fwhmin[0],
-                            fwhmin[0],   10,              f.idiffwd, 0,        f.ifixwd,
-                            f.ifixcn,    0,               0.0,       fit.data(), peaks.data(),
-                            bkgrd.data()};
+    k = tavrick::KorvelArgs{
+        spec.data(), tavrick::kMaxCh, kIlo,        kIhi,      2, 3,        pos,      fwhmin, fwhmin,
+        fwhmin[0],   fwhmin[0],       10,          f.idiffwd, 0, f.ifixwd, f.ifixcn, 0,      0.0,
+        fit.data(),  peaks.data(),    bkgrd.data()};
     std::FILE* out = std::fopen("/dev/null", "w");
     tavrick::korvel(k, r, *w, out);
     std::fclose(out);
@@ -118,8 +119,8 @@ struct Fit {
 };
 
 void expect_rel(double got, double want, double rel, const std::string& what) {
-  EXPECT_LE(std::abs(got - want), rel * std::abs(want)) << what << ": got " << got << " want "
-                                                        << want;
+  EXPECT_LE(std::abs(got - want), rel * std::abs(want))
+      << what << ": got " << got << " want " << want;
 }
 
 TEST(Recovery, NoiseFreeGaussiansExactlyForEveryVariant) {
