@@ -1,6 +1,7 @@
 // Readers of spectrum files for tavrick-store: one file per format.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -60,5 +61,52 @@ std::vector<Imported> read_file(const std::string& path, std::optional<Format> f
 // Calibration text of an energy polynomial E = c0 + c1*ch + c2*ch^2 + ...:
 // "POLY <unit> c0 c1 ..." with each coefficient in %.17g.
 std::string calibration_text(const std::vector<double>& coeffs, const std::string& unit);
+
+// Helpers shared by the readers (defined in detect.cpp).
+
+// Largest channel count a reader accepts from any header or expansion: far above
+// every real spectrum, low enough that a corrupt count cannot exhaust memory.
+inline constexpr std::size_t kMaxImportChannels = std::size_t{1} << 22;
+
+// Throws ReadError "<file>: byte <offset>: <what>".
+[[noreturn]] void fail_at_byte(const std::string& file, std::size_t offset, const std::string& what);
+// Throws ReadError "<file>: line <line>: <what>" (lines counted from 1).
+[[noreturn]] void fail_at_line(const std::string& file, std::size_t line, const std::string& what);
+// The file name without its folders and extension: "data/eu.spe" -> "eu".
+std::string file_stem(const std::string& file);
+// The shortest text that reads back as the same double ("639.92", "96").
+std::string number_text(double value);
+// A title with the live and real times appended when known:
+// "Sample live 96 s real 97 s".
+std::string title_with_times(const std::string& text, double live_time, double real_time);
+
+// Bounds-checked reads from the bytes of a binary file in one byte order. A
+// read past the end throws ReadError naming the file, the offset and the field.
+class ByteView {
+ public:
+  ByteView(Bytes data, const std::string& file, bool big_endian)
+      : data_(data), file_(file), big_endian_(big_endian) {}
+  std::size_t size() const { return data_.size(); }
+  // Throws unless `length` bytes from `offset` are in the file.
+  void need(std::size_t offset, std::size_t length, const char* field) const;
+  std::uint8_t u8(std::size_t offset, const char* field) const;
+  std::uint16_t u16(std::size_t offset, const char* field) const;
+  std::int16_t i16(std::size_t offset, const char* field) const;
+  std::uint32_t u32(std::size_t offset, const char* field) const;
+  std::int32_t i32(std::size_t offset, const char* field) const;
+  std::uint64_t u64(std::size_t offset, const char* field) const;
+  float f32(std::size_t offset, const char* field) const;
+  // `length` bytes as text, cut at the first NUL, trailing blanks removed.
+  std::string text(std::size_t offset, std::size_t length, const char* field) const;
+  [[noreturn]] void fail(std::size_t offset, const std::string& what) const {
+    fail_at_byte(file_, offset, what);
+  }
+
+ private:
+  std::uint64_t unsigned_at(std::size_t offset, std::size_t length, const char* field) const;
+  Bytes data_;
+  std::string file_;
+  bool big_endian_;
+};
 
 }  // namespace tavrick::tools
