@@ -132,6 +132,21 @@ TEST(Fsarg, EmptyAndLongValues) {
   EXPECT_EQ(l.all, std::string(128, 'y') + std::string(128, '#'));
 }
 
+TEST(Fsarg, ArgumentsBeyondSixteenBitIndicesAreNotScanned) {
+  std::vector<std::string> many(40000, "x");
+  many[32764] = "-peaks";  // argument 32765
+  many[32765] = "7";
+  many[32766] = "8";
+  many[39000] = "-widths";
+  Argv v(many);
+  Args a = v.args();
+  EXPECT_EQ(a.countargs(), Args::kMaxArgs);
+  EXPECT_EQ(get(a, "peaks").text, "7");
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(get(a, "peaks").status, Args::kNone);
+  EXPECT_EQ(a.state().value, Args::kMaxArgs + 1);
+  EXPECT_EQ(get(a, "widths").status, Args::kNone);
+}
+
 TEST(Txtin, BlanksTheValueFirst) {
   Argv v({"-spectrum", "", "-shape", "skew"});
   Args a = v.args();
