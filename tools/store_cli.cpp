@@ -110,6 +110,8 @@ const Command* find_command(std::string_view name) {
 }
 
 // The files the demo imports, with their formats; every one must be there.
+// data/ also holds radware_eu152_gf3.sto, a table of fit results that comes
+// with radware_eu152_be.spe: not a spectrum, so not imported.
 struct DemoFile {
   const char* file;
   Format format;

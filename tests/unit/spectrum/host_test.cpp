@@ -290,6 +290,12 @@ TEST_F(Store, SreadFailuresWriteNothing) {
   EXPECT_EQ(status, spectrum::kOutOfRange);
   EXPECT_EQ(host->error(), "read of rows 1..1 outside spectrum 'line' (rows 0..0)");
   for (auto v : got) EXPECT_EQ(v, 777);
+  host->swrite(line, 399, 2, 0, 0, got.data(), 4, status);
+  EXPECT_EQ(status, spectrum::kOutOfRange);
+  EXPECT_EQ(host->error(),
+            "write of channels 399..400 past the end of spectrum 'line' (channels 100..399)");
+  host->sread(line, 399, 1, 0, 0, got.data(), 4, status);
+  EXPECT_EQ(got[0], 3 * 299 - 50);  // the refused write changed nothing
 
   char text[spectrum::kErrorLen + 1];
   text[spectrum::kErrorLen] = '!';
