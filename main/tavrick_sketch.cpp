@@ -1,0 +1,130 @@
+// tavrick-sketch: fits a spectrum as tavrick does and writes a plot script of
+// the fit on standard output.
+//
+// It takes every option of tavrick, read and checked the same way, and:
+//   -sketchfit N       0: draw the spectrum only; otherwise (the default, 1)
+//                      the fitted curves, the markers and the result text too
+//   -sketchlog N       not 0: logarithmic count axis (default 0)
+//   -sketchmarks X...  channels marked by vertical lines (up to 30)
+//   -sketchlist FILE   where the fit's own listing goes (default standard error)
+// Every error writes its one-line message where the listing goes and ends the
+// process with status 8.
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "main/args.h"
+#include "main/fetch.h"
+#include "main/options.h"
+#include "main/settings.h"
+#include "plot/sketch.h"
+#include "spectrum/host.h"
+
+namespace {
+
+using tavrick::Args;
+using tavrick::crash;
+
+// The sketch's own options, after tavrick's.
+struct SketchOptions {
+  int fitflag = 1;
+  int logflag = 0;
+  std::array<double, tavrick::kMaxPeaks> marks{};
+  int nmarks = 0;
+};
+
+// An integer option: dflt when absent, the command stops when the value is
+// no integer.
+int int_option(Args& args, const char* name, int dflt, const std::string& bad, std::FILE* msg) {
+  std::int32_t v = 0;
+  const int st = args.intin(name, v);
+  if (st == -1) return dflt;
+  if (st != 0) crash(bad, msg);
+  return v;
+}
+
+void sketch_options(Args& args, SketchOptions& o, std::FILE* msg) {
+  o.fitflag = int_option(args, "sketchfit", 1, "bad SKETCHFIT argument", msg);
+  o.logflag = int_option(args, "sketchlog", 0, "bad SKETCHLOG argument", msg);
+  // Marker positions: numbers after the option name up to the first that is
+  // not one, like the peak guesses.
+  float v = 0.0f;
+  while (args.rlin("sketchmarks", v) == 0) {
+    if (o.nmarks == tavrick::kMaxPeaks) crash("too many SKETCHMARKS (max of 30)", msg);
+    o.marks[static_cast<std::size_t>(o.nmarks++)] = static_cast<double>(v);
+  }
+}
+
+// The listing stream: the file named by -sketchlist, else standard error.
+std::FILE* open_listing(Args& args) {
+  std::array<char, tavrick::kArgLen + 1> path{};
+  int len = 0;
+  if (args.txtin("sketchlist", std::span<char>(path.data(), tavrick::kArgLen), len) != 0) {
+    return stderr;
+  }
+  path[static_cast<std::size_t>(len)] = '\0';
+  std::FILE* f = std::fopen(path.data(), "w");
+  if (f == nullptr) {
+    crash("can't open SKETCHLIST file: " + std::string(path.data()) + ": " + std::strerror(errno),
+          stderr);
+  }
+  return f;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Args args(argc, argv);
+  std::FILE* listing = open_listing(args);
+  tavrick::Settings settings;
+  tavrick::options(args, settings, listing);
+  SketchOptions opt;
+  sketch_options(args, opt, listing);
+
+  spectrum::Host host;
+  const auto run = std::make_unique<tavrick::Run>();
+  tavrick::fetch(settings, host, *run, listing);
+  tavrick::fit(settings, *run, listing);
+  tavrick::list(*run, listing);
+
+  const tavrick::KorvelArgs& k = run->k;
+  const std::string name(settings.name.data(), static_cast<std::size_t>(settings.namelen));
+  const std::string window =
+      "Channels " + std::to_string(k.ilo) + " to " + std::to_string(k.ihi);
+  tavrick::SketchArgs a;
+  a.spec = run->spec.data();
+  a.title1 = name;
+  a.title2 = window;
+  a.ilo = k.ilo;
+  a.ihi = k.ihi;
+  a.npeaks = k.npeaks;
+  a.nbak = k.nbak;
+  a.dotted = run->bkgrd.data();
+  a.dotdash = run->fit.data();
+  a.res = &run->res;
+  a.chisq = run->res.chisq;
+  a.markers = std::span<const double>(opt.marks.data(), static_cast<std::size_t>(opt.nmarks));
+  a.iskew = k.iskew;
+  a.ilor = k.ilor;
+  a.logflag = opt.logflag;
+  a.fitflag = opt.fitflag;
+  tavrick::sketch(a, stdout);
+
+  // A script or listing cut short (a full disk, a closed pipe) must not pass
+  // for a complete one.
+  const bool list_ok = std::fflush(listing) == 0 && std::ferror(listing) == 0 &&
+                       (listing == stderr || std::fclose(listing) == 0);
+  const bool script_ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+  if (!list_ok || !script_ok) {
+    std::fputs(list_ok ? "tavrick-sketch: error writing standard output\n"
+                       : "tavrick-sketch: error writing the listing\n",
+               stderr);
+    return 8;
+  }
+  return 0;
+}
