@@ -43,8 +43,10 @@ void flor(double x, const double* a, double& y, double* dyda, int ma, int, int n
 
 void xlor(const ResultArgs& r, FitResults& res, std::FILE* out) {
   const int n = r.npeaks;
+  // clang-format off
   const lorentz::Layout l{-2, 3, -1, 3, 0, 3, 3 * n,
                           "(I4,3(1X,F10.2,'+/-',F8.2)/25X,F11.2,'+/-',F8.2)"};
+  // clang-format on
   lorentz::results(r, res, out, l);
 }
 

@@ -48,8 +48,10 @@ void florf(double x, const double* a, double& y, double* dyda, int ma, int npeak
 
 void xlorf(const ResultArgs& r, FitResults& res, std::FILE* out) {
   const int n = r.npeaks;
+  // clang-format off
   const lorentz::Layout l{-1, 2, 0, 2, 2 * n + 1, 0, 2 * n + 1,
                           "(I3,3(1X,F10.2,'+/-',F8.2)/25X,F11.2,'+/-',F8.2)"};
+  // clang-format on
   lorentz::results(r, res, out, l);
 }
 

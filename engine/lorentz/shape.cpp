@@ -11,10 +11,22 @@
 namespace tavrick::lorentz {
 
 void runFit(const StartArgs& s, FitWork& w, std::FILE* out, int ndata, int ma, Model model) {
-  const FitArgs f{w.x.data(),     s.spec + s.ilo, s.peaks + s.ilo, s.bkgrd + s.ilo,
-                  w.sig.data(),   ndata,          s.a,             ma,
-                  w.lista.data(), ma,             s.covar,         w.alpha.data(),
-                  kNca,           model,          s.npeaks,        s.nbak};
+  const FitArgs f{w.x.data(),
+                  s.spec + s.ilo,
+                  s.peaks + s.ilo,
+                  s.bkgrd + s.ilo,
+                  w.sig.data(),
+                  ndata,
+                  s.a,
+                  ma,
+                  w.lista.data(),
+                  ma,
+                  s.covar,
+                  w.alpha.data(),
+                  kNca,
+                  model,
+                  s.npeaks,
+                  s.nbak};
   double alamda = 0.0;
   int ierr = 0;
   search(w.mrq, out, f, s.chisq, alamda, ierr);
@@ -36,9 +48,8 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
     r.bkgrd[ch] = bg;
     double total = bg;
     for (int k = 1; k <= n; ++k) {
-      total = total + peakTerm(t, a(l.c0 + l.cstep * k), a(l.h0 + l.hstep * k),
-                               a(l.b0 + l.bstep * k))
-                          .g;
+      total = total +
+              peakTerm(t, a(l.c0 + l.cstep * k), a(l.h0 + l.hstep * k), a(l.b0 + l.bstep * k)).g;
     }
     r.fit[ch] = total;
     r.peaks[ch] = r.fit[ch] - r.bkgrd[ch];
@@ -68,8 +79,8 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
     res.widfit[i] = res.fwhfit[i];
     const double area = (kPi * b) * h;
     res.arefit[i] = area;
-    res.areerr[i] =
-        area * std::sqrt(((sh / h) * (sh / h) + (sb / b) * (sb / b)) + (2.0 * cv(hs, bs)) / (b * h));
+    res.areerr[i] = area * std::sqrt(((sh / h) * (sh / h) + (sb / b) * (sb / b)) +
+                                     (2.0 * cv(hs, bs)) / (b * h));
     fortran::write(out, l.row, k, res.cenfit[i], res.cenerr[i], res.hgtfit[i], res.hgterr[i],
                    res.fwhfit[i], res.fwherr[i], res.arefit[i], res.areerr[i]);
   }

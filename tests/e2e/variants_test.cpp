@@ -17,13 +17,13 @@ namespace {
 // The results table's kind, told by its header and first row.
 enum class Table {
   None,
-  GaussI4,       // one-line header, I4 rows with " +/-"
-  GaussI3,       // one-line header, I3 rows with " +/-"
-  GaussHeld,     // one-line header, rows with "+/-" and wider errors
-  Skew,          // three-line header ending "Fwhm"
-  SkewHeld,      // three-line header ending "Fwhm "
-  LorentzI4,     // "Height/Area" header, I4 rows
-  LorentzI3,     // "Height/Area" header, I3 rows
+  GaussI4,    // one-line header, I4 rows with " +/-"
+  GaussI3,    // one-line header, I3 rows with " +/-"
+  GaussHeld,  // one-line header, rows with "+/-" and wider errors
+  Skew,       // three-line header ending "Fwhm"
+  SkewHeld,   // three-line header ending "Fwhm "
+  LorentzI4,  // "Height/Area" header, I4 rows
+  LorentzI3,  // "Height/Area" header, I3 rows
 };
 
 struct Expect {
@@ -36,7 +36,8 @@ struct Expect {
   const char* refusal;  // message of a refused combination, else nullptr
 };
 
-constexpr const char* kSkewtailBoth = "SHAPE=skewtail requires WIDTHOPT=same|given or PEAKOPT=given";
+constexpr const char* kSkewtailBoth =
+    "SHAPE=skewtail requires WIDTHOPT=same|given or PEAKOPT=given";
 constexpr const char* kSkewtailGiven = "SHAPE=skewtail requires WIDTHOPT=given";
 constexpr const char* kGaussGiven = "SHAPE=gauss with PEAKOPT=given requires WIDTHOPT=same|given";
 
@@ -137,11 +138,11 @@ class Variants : public testing::Test {
   static void TearDownTestSuite() { delete dir_; }
 
   static testsupport::Result run(const Expect& e) {
-    return testsupport::run({testsupport::bin("tavrick"), "-spectrum", "mixed", "-limit",
-                             std::to_string(kIlo), std::to_string(kIhi), "-peaks", "112", "128",
-                             "-widths", "5.5", "-skews", "2.5", "-shape", e.shape, "-widthopt",
-                             e.widthopt, "-peakopt", e.peakopt},
-                            env_);
+    return testsupport::run(
+        {testsupport::bin("tavrick"), "-spectrum", "mixed", "-limit", std::to_string(kIlo),
+         std::to_string(kIhi), "-peaks", "112", "128", "-widths", "5.5", "-skews", "2.5", "-shape",
+         e.shape, "-widthopt", e.widthopt, "-peakopt", e.peakopt},
+        env_);
   }
 
   static testsupport::TempDir* dir_;

@@ -32,8 +32,7 @@ struct Synthetic {
         const double b = p.fwhm / 2.0;
         y += p.height * b * b / (d * d + b * b);
       }
-      for (std::size_t j = 0; j < back.size(); ++j)
-        y += back[j] * std::pow(x, static_cast<int>(j));
+      for (std::size_t j = 0; j < back.size(); ++j) y += back[j] * std::pow(x, static_cast<int>(j));
       f.spec[at(ch)] = y;
     }
   }

@@ -54,8 +54,8 @@ struct Fit {
     std::vector<double> p = pos, f = fwhmin;
     p.resize(30, 0.0);
     f.resize(30, 0.0);
-    const tavrick::StartArgs s{spec.data(), peaks.data(), bkgrd.data(), ilo,          ihi,
-                               npeaks,      nbak,         p.data(),     f.data(),     width,
+    const tavrick::StartArgs s{spec.data(), peaks.data(), bkgrd.data(), ilo,      ihi,
+                               npeaks,      nbak,         p.data(),     f.data(), width,
                                widlo,       a.data(),     covar.data(), chisq};
     std::FILE* out = std::tmpfile();
     start(s, *work, out);

@@ -281,8 +281,8 @@ TEST(Xskew, BackgroundCurveAndArea) {
   EXPECT_EQ(f.res.bakerr[1], 0.01);
   // Area from x = 0 to 99: 10 * 99 + 0.5 * 99^2 / 2.
   EXPECT_DOUBLE_EQ(f.res.bakarea, 990.0 + 2450.25);
-  EXPECT_DOUBLE_EQ(f.res.bakaerr,
-                   std::sqrt(4.0 * 99.0 + 2.0 * -0.01 * 99.0 * 99.0 / 2.0 + 1e-4 * 99.0 * 99.0 * 99.0 / 3.0));
+  EXPECT_DOUBLE_EQ(f.res.bakaerr, std::sqrt(4.0 * 99.0 + 2.0 * -0.01 * 99.0 * 99.0 / 2.0 +
+                                            1e-4 * 99.0 * 99.0 * 99.0 / 3.0));
   EXPECT_EQ(l[6].size(), 47u);
 }
 
