@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
@@ -38,7 +39,8 @@ std::string title_with_times(const std::string& text, double live_time, double r
     if (!title.empty()) title += ' ';
     title += word;
     title += ' ';
-    title += number_text(seconds);
+    // Shown to the millisecond: times kept in 100 ns ticks would print as 841.4199999.
+    title += number_text(std::round(seconds * 1000.0) / 1000.0);
     title += " s";
   };
   append("live", live_time);

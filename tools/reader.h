@@ -76,8 +76,8 @@ inline constexpr std::size_t kMaxImportChannels = std::size_t{1} << 22;
 std::string file_stem(const std::string& file);
 // The shortest text that reads back as the same double ("639.92", "96").
 std::string number_text(double value);
-// A title with the live and real times appended when known:
-// "Sample live 96 s real 97 s".
+// A title with the live and real times (to the millisecond) appended when
+// known: "Sample live 96 s real 97 s".
 std::string title_with_times(const std::string& text, double live_time, double real_time);
 
 // Bounds-checked reads from the bytes of a binary file in one byte order. A
