@@ -220,6 +220,12 @@ Format detect_format(Bytes data, const std::string& file) {
   if (looks_cnf(data)) return Format::Cnf;
   const std::string_view start = text_start(data);
   if (looks_iaea(start)) return Format::IaeaSpe;
+  // UTF-16 IAEA text: byte-order mark, then '$' as one code unit.
+  if (data.size() >= 4 &&
+      ((data[0] == 0xFF && data[1] == 0xFE && data[2] == '$' && data[3] == 0) ||
+       (data[0] == 0xFE && data[1] == 0xFF && data[2] == 0 && data[3] == '$'))) {
+    return Format::IaeaSpe;
+  }
   if (looks_n42(start)) return Format::N42;
   // A peak-fit results table (centroids and areas per peak) holds numbers
   // that a text reader would take for counts: refuse it by name instead.

@@ -6,7 +6,8 @@
 //              line, separated by blanks or tabs)
 //   $MCA_CAL:  number of coefficients, then the coefficients (and a unit)
 //   $ENER_FIT: "a0 a1" (used when $MCA_CAL is absent or all zero)
-// Lines end in LF or CRLF; a UTF-8 byte-order mark before the first '$' is skipped.
+// Lines end in LF or CRLF; a UTF-8 byte-order mark before the first '$' is
+// skipped, and UTF-16 text (with its byte-order mark) is read as well.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -228,6 +229,19 @@ std::string calibration(const std::map<std::string, Section>& sections, const st
 std::vector<Imported> read_iaea_spe(Bytes data, const std::string& file) {
   std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  // Some writers use UTF-16 with a byte-order mark; the keywords and numbers
+  // are ASCII, so each code unit becomes one character ('?' beyond ASCII).
+  std::string narrow;
+  if (text.size() >= 2 && (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF")) {
+    const bool big = text[0] == '\xFE';
+    if (text.size() % 2 != 0) fail_at_byte(file, text.size() - 1, "odd byte count in UTF-16 text");
+    for (std::size_t k = 2; k < text.size(); k += 2) {
+      const auto hi = static_cast<unsigned char>(text[big ? k : k + 1]);
+      const auto lo = static_cast<unsigned char>(text[big ? k + 1 : k]);
+      narrow += (hi == 0 && lo < 128) ? static_cast<char>(lo) : '?';
+    }
+    text = narrow;
+  }
   std::size_t last_line = 0;
   const auto sections = split_sections(text, file, last_line);
   const auto data_it = sections.find("DATA");

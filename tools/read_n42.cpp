@@ -4,7 +4,7 @@
 //         RealTime, LiveTime (ISO-8601 durations), Calibration Type="Energy" /
 //         Equation / Coefficients, ChannelData (Compression="CountedZeroes"
 //         allowed). A Calibration may also sit elsewhere, named by the
-//         spectrum's CalibrationIDs.
+//         spectrum's CalibrationIDs, or beside the spectrum.
 //   2012: root RadInstrumentData; RadMeasurement holding RealTimeDuration and
 //         Spectrum elements (attributes radDetectorInformationReference,
 //         energyCalibrationReference) with LiveTimeDuration and ChannelData
@@ -231,6 +231,13 @@ void read_2006(const pugi::xml_node& root, const std::string& file, std::vector<
             by_id(calibrations, "ID", std::string_view(ids).substr(k, end - k));
         if (c && std::string_view(c.attribute("Type").value()) == "Energy") energy = c;
         k = end + 1;
+      }
+    }
+    // Or one beside the spectrum, shared by the spectra of its measurement.
+    for (pugi::xml_node c = sp.parent().first_child(); !energy && c; c = c.next_sibling()) {
+      if (local_name(c) == "Calibration" &&
+          std::string_view(c.attribute("Type").value()) == "Energy") {
+        energy = c;
       }
     }
     if (energy) {

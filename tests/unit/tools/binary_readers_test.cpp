@@ -284,6 +284,21 @@ TEST(Readers, IaeaSeveralCountsPerLineAndMcaCalibration) {
   EXPECT_EQ(s.title, "line one line two");
 }
 
+TEST(Readers, IaeaInUtf16) {
+  const std::string ascii = "$SPEC_ID:\r\nwide\r\n$DATA:\r\n0 2\r\n7\r\n8\r\n9\r\n";
+  for (const bool big : {false, true}) {
+    Buffer wide = big ? Buffer{0xFE, 0xFF} : Buffer{0xFF, 0xFE};
+    for (char c : ascii) {
+      wide.push_back(big ? 0 : static_cast<unsigned char>(c));
+      wide.push_back(big ? static_cast<unsigned char>(c) : 0);
+    }
+    EXPECT_EQ(tavrick::tools::detect_format(Bytes(wide), "w.txt"), Format::IaeaSpe);
+    const auto s = kIaea(Bytes(wide), "w.spe")[0];
+    EXPECT_EQ(s.counts, (std::vector<std::int32_t>{7, 8, 9}));
+    EXPECT_EQ(s.title, "wide");
+  }
+}
+
 TEST(Readers, RadwareRoundsFloatCountsInBothByteOrders) {
   const std::vector<float> counts = {0.4f, 2.5f, -1.5f, 7.0f, 1e6f};
   for (const bool big : {false, true}) {
@@ -384,6 +399,7 @@ TEST(Refusal, WrongMagicIsRefused) {
   expect_refused(kChn, load("radware_demo_le.spe"), "b.Chn", {"b.Chn: byte 0:"});
   expect_refused(kCnf, load("iaea_cs137_lowres.spe"), "c.cnf", {"c.cnf: byte 112:"});
   expect_refused(kIaea, load("radware_demo_le.spe"), "d.spe", {"d.spe: line 1:"});
+  expect_refused(kRadware, load("radware_eu152_gf3.sto"), "g.sto", {"g.sto: byte 0:"});
   expect_refused(kN42, load("iaea_cs137_lowres.spe"), "e.n42", {"e.n42: byte"});
 }
 
