@@ -94,8 +94,7 @@ int main(int argc, char** argv) {
 
   const tavrick::KorvelArgs& k = run->k;
   const std::string name(settings.name.data(), static_cast<std::size_t>(settings.namelen));
-  const std::string window =
-      "Channels " + std::to_string(k.ilo) + " to " + std::to_string(k.ihi);
+  const std::string window = "Channels " + std::to_string(k.ilo) + " to " + std::to_string(k.ihi);
   tavrick::SketchArgs a;
   a.spec = run->spec.data();
   a.title1 = name;
@@ -116,15 +115,16 @@ int main(int argc, char** argv) {
   tavrick::sketch(a, stdout);
 
   // A script or listing cut short (a full disk, a closed pipe) must not pass
-  // for a complete one.
-  const bool list_ok = std::fflush(listing) == 0 && std::ferror(listing) == 0 &&
-                       (listing == stderr || std::fclose(listing) == 0);
+  // for a complete one. The message goes where the listing goes while that
+  // still works.
   const bool script_ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
-  if (!list_ok || !script_ok) {
-    std::fputs(list_ok ? "tavrick-sketch: error writing standard output\n"
-                       : "tavrick-sketch: error writing the listing\n",
-               stderr);
-    return 8;
+  bool list_ok = std::fflush(listing) == 0 && std::ferror(listing) == 0;
+  if (!script_ok && list_ok) {
+    std::fputs("tavrick-sketch: error writing standard output\n", listing);
+    list_ok = std::fflush(listing) == 0;
   }
+  if (listing != stderr && std::fclose(listing) != 0) list_ok = false;
+  if (!list_ok) std::fputs("tavrick-sketch: error writing the listing\n", stderr);
+  if (!script_ok || !list_ok) return 8;
   return 0;
 }

@@ -1,6 +1,7 @@
 // The plot script writer.
 #include "plot/sketch.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -139,33 +140,32 @@ void sketch(const SketchArgs& s, std::FILE* out) {
   // output ends where its values do).
   constexpr std::string_view kBakLine =
       R"f(('XTEXT 3.0 ',F5.2,' \C8',I3,1X,1PE10.3,'+/-',  E9.3,      I3,1X,E10.3, '+/-' ,E9.3))f";
+  // Rows never run past the result lists, whatever the counts say.
+  const int nbak = std::min(s.nbak, kMaxBak);
+  const Vec1<const double> bakfit{r.bakfit.data()};
+  const Vec1<const double> bakerr{r.bakerr.data()};
   double y = sp(10.1f);
-  for (int j = 1; j <= s.nbak; j += 2) {
-    if (j + 1 <= s.nbak) {
-      fortran::write(out, kBakLine, y, j, r.bakfit[j - 1], r.bakerr[j - 1], j + 1, r.bakfit[j],
-                     r.bakerr[j]);
+  for (int j = 1; j <= nbak; j += 2) {
+    if (j + 1 <= nbak) {
+      fortran::write(out, kBakLine, y, j, bakfit(j), bakerr(j), j + 1, bakfit(j + 1),
+                     bakerr(j + 1));
     } else {
-      fortran::write(out, kBakLine, y, j, r.bakfit[j - 1], r.bakerr[j - 1]);
+      fortran::write(out, kBakLine, y, j, bakfit(j), bakerr(j));
     }
     y = y - sp(0.3f);
   }
 
   if (s.iskew == 0 && s.ilor == 0) {
-    fortran::write(
-        out,
-        R"f(('XTEXT 3.0 9.2 \C8  ',1X,'N',5X,'Centroid',14X,'Area',14X, 'Fwhm'))f");
+    fortran::write(out, R"f(('XTEXT 3.0 9.2 \C8  ',1X,'N',5X,'Centroid',14X,'Area',14X, 'Fwhm'))f");
   } else if (s.iskew == 0 && s.ilor == 1) {
-    fortran::write(
-        out,
-        R"f(('XTEXT 3.0 9.2 \C8  ',1X,'N',5X,'Centroid',14X,'Height',  12X,'Fwhm'))f");
+    fortran::write(out,
+                   R"f(('XTEXT 3.0 9.2 \C8  ',1X,'N',5X,'Centroid',14X,'Height',  12X,'Fwhm'))f");
   } else if (s.iskew == 1 && s.ilor == 0) {
-    fortran::write(
-        out,
-        R"f(('XTEXT 3.0 9.2 \C8  ',1X,'N',5X,'Centroid',14X,'Area',14X, 'FwhmHi/Lo'))f");
+    fortran::write(out,
+                   R"f(('XTEXT 3.0 9.2 \C8  ',1X,'N',5X,'Centroid',14X,'Area',14X, 'FwhmHi/Lo'))f");
   } else if (s.iskew == 1 && s.ilor == 1) {
     fortran::write(
-        out,
-        R"f(('XTEXT 3.0 9.2 \C8  ',1X,'N',5X,'Centroid',14X,'Height',  12X,'FwhmHi/Lo'))f");
+        out, R"f(('XTEXT 3.0 9.2 \C8  ',1X,'N',5X,'Centroid',14X,'Height',  12X,'FwhmHi/Lo'))f");
   }
 
   // Peak rows. A Lorentzian peak's second row (its height) stands one line
@@ -173,7 +173,8 @@ void sketch(const SketchArgs& s, std::FILE* out) {
   constexpr std::string_view kPeakRow =
       R"f(('XTEXT 3.0 ',F4.1,' \C8',  I3,2X,F7.2, '+/-' ,F7.2,1X,    F10.1, '+/-' ,F9.1 ,   F7.2, '+/-' ,F6.2))f";
   y = sp(8.9f);
-  for (int k = 1; k <= s.npeaks; ++k) {
+  const int npeaks = std::min(s.npeaks, kMaxPeaks);
+  for (int k = 1; k <= npeaks; ++k) {
     const auto n = static_cast<std::size_t>(k - 1);
     fortran::write(out, kPeakRow, y, k, r.cenfit[n], r.cenerr[n], r.arefit[n], r.areerr[n],
                    r.fwhfit[n], r.fwherr[n]);

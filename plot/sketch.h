@@ -18,8 +18,8 @@ struct SketchArgs {
   std::string_view title2;
   int ilo = 0;  // channels drawn: ilo .. ihi
   int ihi = -1;
-  int npeaks = 0;  // peak rows of the text block
-  int nbak = 0;    // background coefficients of the text block
+  int npeaks = 0;                   // peak rows of the text block
+  int nbak = 0;                     // background coefficients of the text block
   const double* dotted = nullptr;   // curve drawn dotted (the background)
   const double* dotdash = nullptr;  // curve drawn dot-dashed (the total fit)
   const FitResults* res = nullptr;  // cenfit, arefit, bakfit, ... with their errors
@@ -28,7 +28,7 @@ struct SketchArgs {
   int iskew = 0;                    // 0 symmetric, 1 skew, 2 skewtail
   int ilor = 0;                     // 1: Lorentzian
   int logflag = 0;                  // not 0: logarithmic count axis
-  int fitflag = 0;  // not 0: curves, markers and the result text block
+  int fitflag = 0;                  // not 0: curves, markers and the result text block
 };
 
 // The count axis: lower end, upper end and tick step.

@@ -26,20 +26,39 @@ int block_count(int channel, int base, int size) {
 
 }  // namespace
 
-void HostLibrary::sinq(const Ident& id, int& base, int& size, int& rowbase, int& rows, int& kind,
-                       int& status) {
+void HostLibrary::sinq(
+    const Ident& id, int& base, int& size, int& rowbase, int& rows, int& kind, int& status) {
   host_.sinq(id, base, size, rowbase, rows, kind, status);
 }
-void HostLibrary::sread(const Ident& id, int first, int count, int firstrow, int rowcount,
-                        std::int32_t* dest, int elemsize, int& status) {
+void HostLibrary::sread(const Ident& id,
+                        int first,
+                        int count,
+                        int firstrow,
+                        int rowcount,
+                        std::int32_t* dest,
+                        int elemsize,
+                        int& status) {
   host_.sread(id, first, count, firstrow, rowcount, dest, elemsize, status);
 }
-void HostLibrary::swrite(const Ident& id, int first, int count, int firstrow, int rowcount,
-                         const std::int32_t* src, int elemsize, int& status) {
+void HostLibrary::swrite(const Ident& id,
+                         int first,
+                         int count,
+                         int firstrow,
+                         int rowcount,
+                         const std::int32_t* src,
+                         int elemsize,
+                         int& status) {
   host_.swrite(id, first, count, firstrow, rowcount, src, elemsize, status);
 }
-void HostLibrary::sdef(Ident& id, int base, int size, int rowbase, int rows, int kind,
-                       const char* label, int labellen, int& status) {
+void HostLibrary::sdef(Ident& id,
+                       int base,
+                       int size,
+                       int rowbase,
+                       int rows,
+                       int kind,
+                       const char* label,
+                       int labellen,
+                       int& status) {
   host_.sdef(id, base, size, rowbase, rows, kind, label, labellen, status);
 }
 void HostLibrary::srmax(const Ident& id, int& smallest, int& largest, int& status) {
@@ -125,8 +144,8 @@ int Access::igtchn(int stream, int channel, std::int32_t& value) {
   return 0;
 }
 
-int Access::infsp(int stream, int& base, int& size, int& smallest, int& largest, int& rowbase,
-                  int& rows) {
+int Access::infsp(
+    int stream, int& base, int& size, int& smallest, int& largest, int& rowbase, int& rows) {
   const Stream& s = open_stream(stream);
   base = s.base;
   size = s.size;
@@ -142,13 +161,20 @@ int Access::presp(int stream, float& kind) {
   return 0;
 }
 
-int Access::newsp(int& id1, int& id2, int base, int size, int kind, const char* label,
-                  int labellen) {
+int Access::newsp(
+    int& id1, int& id2, int base, int size, int kind, const char* label, int labellen) {
   return newsp2(id1, id2, base, size, 0, 0, kind, label, labellen);
 }
 
-int Access::newsp2(int& id1, int& id2, int base, int size, int rowbase, int rows, int kind,
-                   const char* label, int labellen) {
+int Access::newsp2(int& id1,
+                   int& id2,
+                   int base,
+                   int size,
+                   int rowbase,
+                   int rows,
+                   int kind,
+                   const char* label,
+                   int labellen) {
   Ident id = ident(id1, id2);
   int status = 0;
   lib_.sdef(id, base, size, rowbase, rows, kind, label, labellen, status);

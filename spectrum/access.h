@@ -27,14 +27,33 @@ inline constexpr int kBlock = 256;
 class ChannelLibrary {
  public:
   virtual ~ChannelLibrary() = default;
-  virtual void sinq(const Ident& id, int& base, int& size, int& rowbase, int& rows, int& kind,
+  virtual void sinq(
+      const Ident& id, int& base, int& size, int& rowbase, int& rows, int& kind, int& status) = 0;
+  virtual void sread(const Ident& id,
+                     int first,
+                     int count,
+                     int firstrow,
+                     int rowcount,
+                     std::int32_t* dest,
+                     int elemsize,
+                     int& status) = 0;
+  virtual void swrite(const Ident& id,
+                      int first,
+                      int count,
+                      int firstrow,
+                      int rowcount,
+                      const std::int32_t* src,
+                      int elemsize,
+                      int& status) = 0;
+  virtual void sdef(Ident& id,
+                    int base,
+                    int size,
+                    int rowbase,
+                    int rows,
+                    int kind,
+                    const char* label,
+                    int labellen,
                     int& status) = 0;
-  virtual void sread(const Ident& id, int first, int count, int firstrow, int rowcount,
-                     std::int32_t* dest, int elemsize, int& status) = 0;
-  virtual void swrite(const Ident& id, int first, int count, int firstrow, int rowcount,
-                      const std::int32_t* src, int elemsize, int& status) = 0;
-  virtual void sdef(Ident& id, int base, int size, int rowbase, int rows, int kind,
-                    const char* label, int labellen, int& status) = 0;
   virtual void srmax(const Ident& id, int& smallest, int& largest, int& status) = 0;
   virtual void swmax(const Ident& id, int smallest, int largest, int& status) = 0;
   // Ends the program after a failed call.
@@ -45,14 +64,33 @@ class ChannelLibrary {
 class HostLibrary final : public ChannelLibrary {
  public:
   explicit HostLibrary(Host& host) : host_(host) {}
-  void sinq(const Ident& id, int& base, int& size, int& rowbase, int& rows, int& kind,
+  void sinq(const Ident& id, int& base, int& size, int& rowbase, int& rows, int& kind, int& status)
+      override;
+  void sread(const Ident& id,
+             int first,
+             int count,
+             int firstrow,
+             int rowcount,
+             std::int32_t* dest,
+             int elemsize,
+             int& status) override;
+  void swrite(const Ident& id,
+              int first,
+              int count,
+              int firstrow,
+              int rowcount,
+              const std::int32_t* src,
+              int elemsize,
+              int& status) override;
+  void sdef(Ident& id,
+            int base,
+            int size,
+            int rowbase,
+            int rows,
+            int kind,
+            const char* label,
+            int labellen,
             int& status) override;
-  void sread(const Ident& id, int first, int count, int firstrow, int rowcount,
-             std::int32_t* dest, int elemsize, int& status) override;
-  void swrite(const Ident& id, int first, int count, int firstrow, int rowcount,
-              const std::int32_t* src, int elemsize, int& status) override;
-  void sdef(Ident& id, int base, int size, int rowbase, int rows, int kind, const char* label,
-            int labellen, int& status) override;
   void srmax(const Ident& id, int& smallest, int& largest, int& status) override;
   void swmax(const Ident& id, int smallest, int largest, int& status) override;
   [[noreturn]] void exstop(int status) override;
@@ -73,14 +111,20 @@ class Access {
   int clsspr(int stream);
   int igtchn(int stream, int channel, std::int32_t& value);
   // Geometry and extreme counts; row base and rows are 0 for a 1-D spectrum.
-  int infsp(int stream, int& base, int& size, int& smallest, int& largest, int& rowbase,
-            int& rows);
+  int infsp(int stream, int& base, int& size, int& smallest, int& largest, int& rowbase, int& rows);
   int presp(int stream, float& kind);
   // Define a spectrum (no name, counts 0); the new identifier comes back in
   // id1 and id2. kind, label and labellen go to sdef as they are.
   int newsp(int& id1, int& id2, int base, int size, int kind, const char* label, int labellen);
-  int newsp2(int& id1, int& id2, int base, int size, int rowbase, int rows, int kind,
-             const char* label, int labellen);
+  int newsp2(int& id1,
+             int& id2,
+             int base,
+             int size,
+             int rowbase,
+             int rows,
+             int kind,
+             const char* label,
+             int labellen);
   // Opens a defined spectrum for writing. Its geometry comes from sinq, so
   // range tests and block sizes follow the spectrum as the store defines it.
   int opnspw(int stream, int id1, int id2);

@@ -61,7 +61,12 @@ int puthdr(Host& host, int& id1, int& id2, const char* label) {
   return status;
 }
 
-int getcal(Host& host, int id1, int id2, double& offset, double& gain, std::string& unit,
+int getcal(Host& host,
+           int id1,
+           int id2,
+           double& offset,
+           double& gain,
+           std::string& unit,
            std::string& kind) {
   CalText text{};
   int len = kCalLen;
@@ -71,7 +76,12 @@ int getcal(Host& host, int id1, int id2, double& offset, double& gain, std::stri
   return status;
 }
 
-int putcal(Host& host, int id1, int id2, double offset, double gain, const std::string& unit,
+int putcal(Host& host,
+           int id1,
+           int id2,
+           double offset,
+           double gain,
+           const std::string& unit,
            const std::string& kind) {
   CalText text{};
   int len = kCalLen;
@@ -81,7 +91,13 @@ int putcal(Host& host, int id1, int id2, double offset, double gain, const std::
   return status;
 }
 
-int getcaln(Host& host, int id1, int id2, int n, double& offset, double& gain, std::string& unit,
+int getcaln(Host& host,
+            int id1,
+            int id2,
+            int n,
+            double& offset,
+            double& gain,
+            std::string& unit,
             std::string& kind) {
   CalText text{};
   int len = kCalLen;
@@ -91,8 +107,14 @@ int getcaln(Host& host, int id1, int id2, int n, double& offset, double& gain, s
   return status;
 }
 
-int putcaln(Host& host, int id1, int id2, int n, double offset, double gain,
-            const std::string& unit, const std::string& kind) {
+int putcaln(Host& host,
+            int id1,
+            int id2,
+            int n,
+            double offset,
+            double gain,
+            const std::string& unit,
+            const std::string& kind) {
   CalText text{};
   int len = kCalLen;
   int status = 0;

@@ -29,14 +29,36 @@ int puthdr(Host& host, int& id1, int& id2, const char* label);
 // Calibration (plain, or number n) as offset, gain, unit and kind; the text
 // form belongs to sdcal and secal. A failed read leaves the values alone, a
 // failed encoding stores nothing.
-int getcal(Host& host, int id1, int id2, double& offset, double& gain, std::string& unit,
+int getcal(Host& host,
+           int id1,
+           int id2,
+           double& offset,
+           double& gain,
+           std::string& unit,
            std::string& kind);
-int putcal(Host& host, int id1, int id2, double offset, double gain, const std::string& unit,
+int putcal(Host& host,
+           int id1,
+           int id2,
+           double offset,
+           double gain,
+           const std::string& unit,
            const std::string& kind);
-int getcaln(Host& host, int id1, int id2, int n, double& offset, double& gain, std::string& unit,
+int getcaln(Host& host,
+            int id1,
+            int id2,
+            int n,
+            double& offset,
+            double& gain,
+            std::string& unit,
             std::string& kind);
-int putcaln(Host& host, int id1, int id2, int n, double offset, double gain,
-            const std::string& unit, const std::string& kind);
+int putcaln(Host& host,
+            int id1,
+            int id2,
+            int n,
+            double offset,
+            double gain,
+            const std::string& unit,
+            const std::string& kind);
 
 // Placeholder entries of the interface: no call, status 0.
 int xaif2();

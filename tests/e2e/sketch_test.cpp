@@ -153,8 +153,8 @@ TEST_F(Sketch, ErrorsGoWhereTheListingGoes) {
   EXPECT_EQ(r.err, "spectrum not found: nosuch\n");
 
   const std::string list = dir.path + "/l.txt";
-  r = sketch({"-spectrum", "iaea_cs137_lowres", "-limit", "240", "330", "-peaks", "283",
-              "-widths", "12", "-sketchfit", "yes", "-sketchlist", list});
+  r = sketch({"-spectrum", "iaea_cs137_lowres", "-limit", "240", "330", "-peaks", "283", "-widths",
+              "12", "-sketchfit", "yes", "-sketchlist", list});
   EXPECT_EQ(r.status, 8);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(slurp(list), "bad SKETCHFIT argument\n");
@@ -177,6 +177,19 @@ TEST_F(Sketch, FitFlagZeroAndLogAxis) {
   EXPECT_EQ(script.back(), "XTEXT 2.5 12.0 \\T20                      Channels 240 to 330");
   EXPECT_EQ(script.size(), 4u + 4u + 2u * 91u + 5u);
   EXPECT_EQ(r.err.substr(0, 2), "{\n");  // the listing on standard error
+}
+
+TEST_F(Sketch, ScriptThatCannotBeWrittenFailsWithStatus8) {
+  const std::string list = dir.path + "/l.txt";
+  const Result r = testsupport::run(
+      {"/bin/sh", "-c",
+       "exec \"$0\" -spectrum iaea_cs137_lowres -limit 240 330 -peaks 283 -widths 12 "
+       "-sketchlist \"$1\" >/dev/full",
+       testsupport::bin("tavrick-sketch"), list},
+      {"TAVRICK_EXPERIMENT=" + store});
+  EXPECT_EQ(r.status, 8);
+  const std::string text = slurp(list);
+  EXPECT_NE(text.find("tavrick-sketch: error writing standard output\n"), std::string::npos);
 }
 
 }  // namespace

@@ -296,4 +296,20 @@ TEST(SketchScale, TinyAndHugeRangesGiveASoundScale) {
   EXPECT_TRUE(std::isinf(s.upper));
 }
 
+// Counts beyond the result lists' room write the rows the lists hold, no more.
+TEST(Sketch, CountsBeyondTheResultListsAreCut) {
+  Fixture f;
+  f.a.iskew = 0;
+  f.a.nbak = 9;
+  f.a.npeaks = 31;
+  const auto lines = script(f.a);
+  int bak = 0, peaks = 0;
+  for (const auto& l : lines) {
+    bak += l.rfind("XTEXT 3.0 10.10", 0) == 0 || l.rfind("XTEXT 3.0  9.", 0) == 0;
+    peaks += l.find("+/-") != std::string::npos && l.find("Background") == std::string::npos;
+  }
+  EXPECT_EQ(bak, 3);
+  EXPECT_EQ(peaks, 3 + 30);
+}
+
 }  // namespace

@@ -37,16 +37,29 @@ class FakeLibrary : public spectrum::ChannelLibrary {
   void sinq(const Ident&, int& b, int& s, int& rb, int& r, int& k, int& status) override {
     b = base, s = size, rb = rowbase, r = rows, k = kind, status = 0;
   }
-  void sread(const Ident&, int first, int count, int firstrow, int rowcount, std::int32_t* dest,
-             int, int& status) override {
+  void sread(const Ident&,
+             int first,
+             int count,
+             int firstrow,
+             int rowcount,
+             std::int32_t* dest,
+             int,
+             int& status) override {
     status = fail_sread;
     if (status != 0) return;
     reads.push_back({first, count, firstrow, rowcount, {}});
     for (int i = 0; i < count; ++i) dest[i] = 1000 * firstrow + first + i;
   }
-  void swrite(const Ident&, int first, int count, int firstrow, int rowcount,
-              const std::int32_t* src, int, int& status) override {
-    writes.push_back({first, count, firstrow, rowcount, std::vector<std::int32_t>(src, src + count)});
+  void swrite(const Ident&,
+              int first,
+              int count,
+              int firstrow,
+              int rowcount,
+              const std::int32_t* src,
+              int,
+              int& status) override {
+    writes.push_back(
+        {first, count, firstrow, rowcount, std::vector<std::int32_t>(src, src + count)});
     status = 0;
   }
   void sdef(Ident& id, int b, int s, int rb, int r, int k, const char*, int, int& status) override {

@@ -115,8 +115,7 @@ TEST_F(Header, FailedCalibrationCallsLeaveValuesAndStoreAlone) {
   EXPECT_EQ(offset, 9);
   EXPECT_EQ(unit, "u");
   // A unit with a blank cannot be encoded: nothing is stored.
-  EXPECT_EQ(spectrum::putcaln(*host, id1, id2, 2, 1.0, 2.0, "k eV", ""),
-            spectrum::kBadCalibration);
+  EXPECT_EQ(spectrum::putcaln(*host, id1, id2, 2, 1.0, 2.0, "k eV", ""), spectrum::kBadCalibration);
   EXPECT_EQ(spectrum::getcaln(*host, id1, id2, 2, offset, gain, unit, kind),
             spectrum::kNoCalibration);
   EXPECT_EQ(spectrum::xaif2(), 0);
