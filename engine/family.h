@@ -3,6 +3,8 @@
 // coefficients, curve and area of a result routine.
 #pragma once
 
+#include <bit>
+#include <cmath>
 #include <cstdio>
 
 #include "engine/variant.h"
@@ -30,6 +32,50 @@ double startHeight(const double* spec, double pos);
 // A one-channel window gets b2 = 0 rather than a division by zero. Writes
 // nothing for count <= 0; families that always fill six slots pass 6.
 void startBackground(const double* spec, int ilo, int ihi, int count, double* b);
+
+// The sparse models' pieces. The range [lo, hi] holds every abscissa x at
+// which a peak at centroid c passes the cut-off test |fl(fl(x - c) / w)| < cut
+// with w = wlow left of c or whigh from c on. Passing it needs
+// |x - c| < cut * |w| * (1 + 3u) (u = 2^-53, one rounding in the difference,
+// one in the quotient); R = cut * max|w| * 1.0001 + 1 is well above that,
+// and the extra (|c| + R) * 1e-12 covers the roundings of c -+ R themselves,
+// so lo <= c - R and hi >= c + R hold exactly. A width that overflows R gives
+// an unbounded range; w = 0 never passes (b is infinite or NaN).
+inline void cutoffReach(double c, double wlow, double whigh, double cut, double& lo, double& hi) {
+  const double r = cut * std::fmax(std::abs(wlow), std::abs(whigh)) * 1.0001 + 1.0;
+  const double slack = (std::abs(c) + r) * 1e-12;
+  lo = (c - r) - slack;
+  hi = (c + r) + slack;
+}
+
+// Reach of peaks 1 .. n (see SparseModel::reach): centroid(k), wlow(k) and
+// whigh(k) give peak k's parameters. -1 when n is out of range or any of
+// a(1 .. ma) is not finite.
+template <class C, class Wl, class Wh>
+int peakReach(const double* a, int ma, int n, double cut, double* lo, double* hi, C centroid,
+              Wl wlow, Wh whigh) {
+  if (n < 0 || n > kMaxPeaks || ma > kMaxPar) return -1;
+  for (int j = 0; j < ma; ++j) {
+    if (!std::isfinite(a[j])) return -1;
+  }
+  for (int k = 1; k <= n; ++k) cutoffReach(centroid(k), wlow(k), whigh(k), cut, lo[k - 1], hi[k - 1]);
+  return n;
+}
+
+// Calls fn(k) for every peak k in cand, in increasing k.
+template <class Fn>
+void forPeaks(PeakSet cand, Fn fn) {
+  while (cand != 0) {
+    const int k = std::countr_zero(cand) + 1;
+    cand &= cand - 1;
+    fn(k);
+  }
+}
+
+// Appends slots first .. last to the active list of a sparse model.
+inline void listSlots(int first, int last, int* act, int& nact) {
+  for (int j = first; j <= last; ++j) act[nact++] = j;
+}
 
 // Result step 1: bakfit(j) = a(B + j) and bakerr(j) = sqrt(covar(B + j, B + j))
 // for j = 1 .. nbak. a points at a(1), covar is kNca x kNca; B is the slot

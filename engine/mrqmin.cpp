@@ -4,6 +4,7 @@
 #include "engine/mrqmin.h"
 
 #include <cmath>
+#include <cstddef>
 #include <utility>
 
 namespace tavrick {
@@ -121,6 +122,12 @@ void covsrt(double* covar, int nca, int ma, const int* lista, int mfit) {
 }
 
 void Mrq::mrqcof(const FitArgs& f, const double* a, double* alpha, double* beta, double& chisq) {
+  if (!full_ && f.sparse != nullptr && mrqcofSparse(f, a, alpha, beta, chisq)) return;
+  mrqcofFull(f, a, alpha, beta, chisq);
+}
+
+void Mrq::mrqcofFull(const FitArgs& f, const double* a, double* alpha, double* beta,
+                     double& chisq) {
   const Mat1<double> al{alpha, f.nca};
   const Vec1<double> be{beta};
   const Vec1<const double> x{f.x};
@@ -152,6 +159,110 @@ void Mrq::mrqcof(const FitArgs& f, const double* a, double* alpha, double* beta,
   for (int j = 2; j <= mfit; ++j) {
     for (int k = 1; k <= j - 1; ++k) al(k, j) = al(j, k);
   }
+}
+
+// Why the sparse update has the bits of the full one. At a point the full
+// update adds wt(j) * dyda(k) to element (j, k) for every pair and dy * wt(j)
+// to beta(j); the sparse update leaves out the pairs where a slot belongs to
+// a peak beyond its cut-off, whose derivative the model sets to exactly 0. With
+// finite factors such a term is +0 or -0, and adding a signed zero to a sum
+// changes nothing: a non-zero sum stays as it is, and a sum that started at
+// +0 and so far only met zeros or cancelled exactly is +0 (round to nearest
+// gives +0 for x + (-x)), and +0 + -0 is +0. Likewise the model's value
+// leaves out the peaks' exact-zero terms h * 0. Every element keeps its own
+// order of points. A factor that is not finite (a parameter, or a derivative
+// or sum that overflowed) could turn such a left-out term into NaN, so a pass
+// that meets one, in the parameters or in any result, is done again by the
+// full update.
+bool Mrq::mrqcofSparse(const FitArgs& f, const double* a, double* alpha, double* beta,
+                       double& chisq) {
+  const Vec1<const double> x{f.x};
+  const Vec1<const int> lista{f.lista};
+  const int mfit = f.mfit;
+  // Slots are matched to matrix rows by the identity list every variant
+  // uses; the sweep below needs the points in increasing abscissa order.
+  for (int j = 1; j <= mfit; ++j) {
+    if (lista(j) != j) return false;
+  }
+  for (int i = 2; i <= f.ndata; ++i) {
+    if (!(x(i) >= x(i - 1))) return false;
+  }
+  const int n = f.sparse->reach(a, f.ma, f.npeaks, f.nbak, lo_.data(), hi_.data());
+  if (n < 0 || n > kMaxPeaks) return false;
+
+  // Peaks ordered by the start and by the end of their reach (a handful:
+  // insertion sort; ties keep peak order).
+  const auto order = [n](std::array<int, kMaxPeaks>& idx, const std::array<double, kMaxPeaks>& v) {
+    for (int k = 0; k < n; ++k) {
+      int p = k;
+      while (p > 0 && v[static_cast<std::size_t>(idx[static_cast<std::size_t>(p - 1)])] >
+                          v[static_cast<std::size_t>(k)]) {
+        idx[static_cast<std::size_t>(p)] = idx[static_cast<std::size_t>(p - 1)];
+        --p;
+      }
+      idx[static_cast<std::size_t>(p)] = k;
+    }
+  };
+  order(byLo_, lo_);
+  order(byHi_, hi_);
+
+  const Mat1<double> al{alpha, f.nca};
+  const Vec1<double> be{beta};
+  const Vec1<const double> y{f.y};
+  const Vec1<const double> sig{f.sig};
+  const Vec1<double> dyda{dyda_.data()};
+  for (int j = 1; j <= mfit; ++j) {
+    for (int k = 1; k <= j; ++k) al(j, k) = 0.0;
+    be(j) = 0.0;
+  }
+  chisq = 0.0;
+  PeakSet cand = 0;
+  int nlo = 0;
+  int nhi = 0;
+  for (int i = 1; i <= f.ndata; ++i) {
+    const double xi = x(i);
+    // Peaks whose reach starts at or before this point join; those whose
+    // reach ended before it leave (a peak leaves only after it joined, since
+    // lo <= hi).
+    while (nlo < n && lo_[static_cast<std::size_t>(byLo_[static_cast<std::size_t>(nlo)])] <= xi) {
+      cand |= PeakSet{1} << byLo_[static_cast<std::size_t>(nlo)];
+      ++nlo;
+    }
+    while (nhi < n && hi_[static_cast<std::size_t>(byHi_[static_cast<std::size_t>(nhi)])] < xi) {
+      cand &= ~(PeakSet{1} << byHi_[static_cast<std::size_t>(nhi)]);
+      ++nhi;
+    }
+    double ymod = 0.0;
+    int nact = 0;
+    f.sparse->eval(xi, a, ymod, dyda_.data(), f.ma, f.npeaks, f.nbak, cand, act_.data(), nact);
+    // Held slots come last in the ascending list and take no part.
+    while (nact > 0 && act_[static_cast<std::size_t>(nact - 1)] > mfit) --nact;
+    const double sig2i = 1.0 / (sig(i) * sig(i));
+    const double dy = y(i) - ymod;
+    for (int p = 0; p < nact; ++p) {
+      const int j = act_[static_cast<std::size_t>(p)];
+      const double wt = dyda(j) * sig2i;
+      for (int q = 0; q <= p; ++q) {
+        const int k = act_[static_cast<std::size_t>(q)];
+        al(j, k) = al(j, k) + wt * dyda(k);
+      }
+      be(j) = be(j) + dy * wt;
+    }
+    chisq = chisq + dy * dy * sig2i;
+  }
+  chisq = chisq / static_cast<double>(static_cast<float>(f.ndata));
+
+  bool finite = std::isfinite(chisq);
+  for (int j = 1; j <= mfit && finite; ++j) {
+    finite = std::isfinite(be(j));
+    for (int k = 1; k <= j && finite; ++k) finite = std::isfinite(al(j, k));
+  }
+  if (!finite) return false;
+  for (int j = 2; j <= mfit; ++j) {
+    for (int k = 1; k <= j - 1; ++k) al(k, j) = al(j, k);
+  }
+  ++sparsePasses_;
+  return true;
 }
 
 void Mrq::mrqmin(const FitArgs& f, double& chisq, double& alamda, int& ierr) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 #include "engine/fitdefs.h"
 
@@ -14,6 +15,30 @@ namespace tavrick {
 // parameters' derivatives need not be written.
 using Model = void (*)(double x, const double* a, double& y, double* dyda, int ma, int npeaks,
                        int nbak);
+
+// Peaks a sparse model evaluates at one point: bit k-1 stands for peak k.
+using PeakSet = std::uint32_t;
+static_assert(kMaxPeaks <= 32, "one bit per peak");
+
+// The sparse form of a model whose peaks have a cut-off. At a point only the
+// peaks whose cut-off range holds it and the slots every point moves (the
+// background, common widths) have derivatives that can be non-zero; mrqcof
+// then accumulates only their products instead of the whole triangle.
+struct SparseModel {
+  // Writes for every peak k an abscissa range [lo(k), hi(k)] outside which
+  // the peak fails its cut-off test (a conservative bound; the exact test is
+  // still made at each point) and returns the number of peaks, or -1 when no
+  // bound can be given (a parameter that is not finite): then the full update
+  // is used. lo and hi point at lo(1), hi(1) and hold kMaxPeaks entries.
+  int (*reach)(const double* a, int ma, int npeaks, int nbak, double* lo, double* hi);
+  // The model of the same variant restricted to the peaks in cand: y has the
+  // bits the full model gives (a peak beyond its cut-off adds an exact zero
+  // there), dyda is written for the peaks inside their cut-off and for the
+  // slots every point moves, and act(1 .. nact) lists these slots in
+  // ascending order (room for kMaxPar). Allocates nothing.
+  void (*eval)(double x, const double* a, double& y, double* dyda, int ma, int npeaks, int nbak,
+               PeakSet cand, int* act, int& nact);
+};
 
 // The points, parameters and matrices of one fit, as the start routine of a
 // variant hands them to search and search hands them to mrqmin. Arrays are
@@ -35,6 +60,8 @@ struct FitArgs {
   Model funcs;
   int npeaks;
   int nbak;
+  // The sparse form of funcs, or none: the full triangular update.
+  const SparseModel* sparse = nullptr;
 };
 
 // Pivot bookkeeping of gaussj, sized once.
@@ -63,16 +90,42 @@ class Mrq {
   void mrqmin(const FitArgs& f, double& chisq, double& alamda, int& ierr);
 
   // Curvature matrix alpha (nca x nca), gradient beta and chi-square per point
-  // at the parameter vector a.
+  // at the parameter vector a. With a sparse model only the products of
+  // derivatives that can be non-zero at a point are accumulated; every
+  // element still sums its points in point order and only exact zeros are
+  // left out, so the result has the same bits as the full update.
   void mrqcof(const FitArgs& f, const double* a, double* alpha, double* beta, double& chisq);
 
+  // Selects the full triangular update even where a sparse model is given:
+  // the reference the sparse update is checked against.
+  void setFullUpdate(bool full) { full_ = full; }
+
+  // Passes of mrqcof the sparse update has made (for checks and benchmarks).
+  long sparsePasses() const { return sparsePasses_; }
+
  private:
+  void mrqcofFull(const FitArgs& f, const double* a, double* alpha, double* beta, double& chisq);
+  // false when the sparse update cannot be used for this pass or has met a
+  // value that is not finite; the full update then runs and overwrites all
+  // it wrote.
+  bool mrqcofSparse(const FitArgs& f, const double* a, double* alpha, double* beta,
+                    double& chisq);
+
+  bool full_ = false;
+  long sparsePasses_ = 0;
   double ochisq_ = 0.0;
   std::array<double, kMaxPar> atry_{};
   std::array<double, kMaxPar> beta_{};
   std::array<double, kMaxPar> da_{};
   std::array<double, kMaxPar> dyda_{};
   GaussjWork gw_{};
+  // Per pass of the sparse update: reach of every peak, the peaks ordered by
+  // start and by end of their reach, and the slots active at a point.
+  std::array<double, kMaxPeaks> lo_{};
+  std::array<double, kMaxPeaks> hi_{};
+  std::array<int, kMaxPeaks> byLo_{};
+  std::array<int, kMaxPeaks> byHi_{};
+  std::array<int, kMaxPar> act_{};
 };
 
 }  // namespace tavrick

@@ -12,6 +12,40 @@ namespace tavrick {
 
 using gauss::kFwhm;
 
+namespace {
+
+// Sparse form of fgfwfc.
+int reachFwfc(const double* a, int ma, int npeaks, int nbak, double* lo, double* hi) {
+  const Vec1<const double> av{a};
+  const int n = npeaks;
+  const auto c = [&](int k) { return av(n + nbak + k); };
+  const auto w = [&](int) { return av(2 * n + nbak + 1); };
+  return peakReach(a, ma, n, gauss::kCutoff, lo, hi, c, w, w);
+}
+
+void evalFwfc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak,
+              PeakSet cand, int* act, int& nact) {
+  const Vec1<const double> av{a};
+  const Vec1<double> d{dyda};
+  const int n = npeaks;
+  const double w = av(2 * n + nbak + 1);
+  y = 0.0;
+  nact = 0;
+  forPeaks(cand, [&](int k) {
+    const gauss::PeakTerm t = gauss::peakTerm(x, av(n + nbak + k), av(k), w);
+    if (!t.inside) return;
+    y = y + t.f;
+    d(k) = t.e;
+    listSlots(k, k, act, nact);
+  });
+  gauss::addBackground(x, a, dyda, n, nbak, y);
+  listSlots(n + 1, n + nbak, act, nact);
+}
+
+const SparseModel kSparse{reachFwfc, evalFwfc};
+
+}  // namespace
+
 void gfwfc(const StartArgs& s, FitWork& w, std::FILE* out) {
   const int ndata = setupFitPoints(s, w);
   const Vec1<double> a{s.a};
@@ -24,7 +58,7 @@ void gfwfc(const StartArgs& s, FitWork& w, std::FILE* out) {
   }
   if (m != 0) startBackground(s.spec, s.ilo, s.ihi, m, &a(n + 1));
   a(2 * n + m + 1) = s.width / kFwhm;
-  gauss::runFit(s, w, out, ndata, 2 * n + m + 1, n + m, fgfwfc);
+  gauss::runFit(s, w, out, ndata, 2 * n + m + 1, n + m, fgfwfc, &kSparse);
 }
 
 void fgfwfc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak) {

@@ -12,6 +12,41 @@ namespace tavrick {
 
 using gauss::kFwhm;
 
+namespace {
+
+// Sparse form of fgfwvc.
+int reachFwvc(const double* a, int ma, int npeaks, int nbak, double* lo, double* hi) {
+  const Vec1<const double> av{a};
+  const int n = (2 * npeaks + 1) / 2;
+  const auto c = [&](int k) { return av(2 * k - 1); };
+  const auto w = [&](int) { return av(2 * n + nbak + 1); };
+  return peakReach(a, ma, n, gauss::kCutoff, lo, hi, c, w, w);
+}
+
+void evalFwvc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak,
+              PeakSet cand, int* act, int& nact) {
+  const Vec1<const double> av{a};
+  const Vec1<double> d{dyda};
+  const int n = (2 * npeaks + 1) / 2;
+  const double w = av(2 * n + nbak + 1);
+  y = 0.0;
+  nact = 0;
+  forPeaks(cand, [&](int k) {
+    const gauss::PeakTerm t = gauss::peakTerm(x, av(2 * k - 1), av(2 * k), w);
+    if (!t.inside) return;
+    y = y + t.f;
+    d(2 * k - 1) = ((2.0 * t.f) * t.b) / w;
+    d(2 * k) = t.e;
+    listSlots(2 * k - 1, 2 * k, act, nact);
+  });
+  gauss::addBackground(x, a, dyda, 2 * n, nbak, y);
+  listSlots(2 * n + 1, 2 * n + nbak, act, nact);
+}
+
+const SparseModel kSparse{reachFwvc, evalFwvc};
+
+}  // namespace
+
 void gfwvc(const StartArgs& s, FitWork& w, std::FILE* out) {
   const int ndata = setupFitPoints(s, w);
   const Vec1<double> a{s.a};
@@ -24,7 +59,7 @@ void gfwvc(const StartArgs& s, FitWork& w, std::FILE* out) {
   }
   if (m != 0) startBackground(s.spec, s.ilo, s.ihi, m, &a(2 * n + 1));
   a(2 * n + m + 1) = s.width / kFwhm;
-  gauss::runFit(s, w, out, ndata, 2 * n + m + 1, 2 * n + m, fgfwvc);
+  gauss::runFit(s, w, out, ndata, 2 * n + m + 1, 2 * n + m, fgfwvc, &kSparse);
 }
 
 void fgfwvc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak) {

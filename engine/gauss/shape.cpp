@@ -10,8 +10,8 @@
 
 namespace tavrick::gauss {
 
-void runFit(
-    const StartArgs& s, FitWork& w, std::FILE* out, int ndata, int ma, int mfit, Model model) {
+void runFit(const StartArgs& s, FitWork& w, std::FILE* out, int ndata, int ma, int mfit,
+            Model model, const SparseModel* sparse) {
   const FitArgs f{w.x.data(),
                   s.spec + s.ilo,
                   s.peaks + s.ilo,
@@ -27,7 +27,8 @@ void runFit(
                   kNca,
                   model,
                   s.npeaks,
-                  s.nbak};
+                  s.nbak,
+                  sparse};
   double alamda = 0.0;
   int ierr = 0;
   search(w.mrq, out, f, s.chisq, alamda, ierr);

@@ -11,6 +11,41 @@ namespace tavrick {
 
 using gauss::kFwhm;
 
+namespace {
+
+// Sparse form of fgaus.
+int reachSym(const double* a, int ma, int, int nbak, double* lo, double* hi) {
+  const Vec1<const double> av{a};
+  const auto c = [&](int k) { return av(3 * k - 2); };
+  const auto w = [&](int k) { return av(3 * k); };
+  return peakReach(a, ma, (ma - nbak + 2) / 3, gauss::kCutoff, lo, hi, c, w, w);
+}
+
+void evalSym(double x, const double* a, double& y, double* dyda, int ma, int, int nbak,
+             PeakSet cand, int* act, int& nact) {
+  const Vec1<const double> av{a};
+  const Vec1<double> d{dyda};
+  const int n = (ma - nbak + 2) / 3;
+  y = 0.0;
+  nact = 0;
+  forPeaks(cand, [&](int k) {
+    const double wk = av(3 * k);
+    const gauss::PeakTerm t = gauss::peakTerm(x, av(3 * k - 2), av(3 * k - 1), wk);
+    if (!t.inside) return;
+    y = y + t.f;
+    d(3 * k - 2) = ((2.0 * t.f) * t.b) / wk;
+    d(3 * k - 1) = t.e;
+    d(3 * k) = ((2.0 * t.f) * (t.b * t.b)) / wk;
+    listSlots(3 * k - 2, 3 * k, act, nact);
+  });
+  gauss::addBackground(x, a, dyda, 3 * n, nbak, y);
+  listSlots(3 * n + 1, 3 * n + nbak, act, nact);
+}
+
+const SparseModel kSparse{reachSym, evalSym};
+
+}  // namespace
+
 void gsym(const StartArgs& s, FitWork& w, std::FILE* out) {
   const int ndata = setupFitPoints(s, w);
   const Vec1<double> a{s.a};
@@ -23,7 +58,7 @@ void gsym(const StartArgs& s, FitWork& w, std::FILE* out) {
   }
   startBackground(s.spec, s.ilo, s.ihi, s.nbak, &a(3 * n + 1));
   const int ma = 3 * n + s.nbak;
-  gauss::runFit(s, w, out, ndata, ma, ma, fgaus);
+  gauss::runFit(s, w, out, ndata, ma, ma, fgaus, &kSparse);
 }
 
 void fgaus(double x, const double* a, double& y, double* dyda, int ma, int, int nbak) {

@@ -11,6 +11,44 @@ namespace tavrick {
 
 using gauss::kFwhm;
 
+namespace {
+
+// Sparse form of fgausf.
+int reachSymf(const double* a, int ma, int, int nbak, double* lo, double* hi) {
+  const Vec1<const double> av{a};
+  const int n = (ma - nbak) / 2;
+  const auto c = [&](int k) { return av(2 * k - 1); };
+  const auto w = [&](int) { return av(2 * n + 1); };
+  return peakReach(a, ma, n, gauss::kCutoff, lo, hi, c, w, w);
+}
+
+void evalSymf(double x, const double* a, double& y, double* dyda, int ma, int, int nbak,
+              PeakSet cand, int* act, int& nact) {
+  const Vec1<const double> av{a};
+  const Vec1<double> d{dyda};
+  const int n = (ma - nbak) / 2;
+  const double w = av(2 * n + 1);
+  double dw = 0.0;
+  y = 0.0;
+  nact = 0;
+  forPeaks(cand, [&](int k) {
+    const gauss::PeakTerm t = gauss::peakTerm(x, av(2 * k - 1), av(2 * k), w);
+    if (!t.inside) return;
+    y = y + t.f;
+    d(2 * k - 1) = ((2.0 * t.f) * t.b) / w;
+    d(2 * k) = t.e;
+    dw = dw + (2.0 * t.f) * (t.b * t.b);
+    listSlots(2 * k - 1, 2 * k, act, nact);
+  });
+  d(2 * n + 1) = dw / w;
+  gauss::addBackground(x, a, dyda, 2 * n + 1, nbak, y);
+  listSlots(2 * n + 1, 2 * n + 1 + nbak, act, nact);
+}
+
+const SparseModel kSparse{reachSymf, evalSymf};
+
+}  // namespace
+
 void gsymf(const StartArgs& s, FitWork& w, std::FILE* out) {
   const int ndata = setupFitPoints(s, w);
   const Vec1<double> a{s.a};
@@ -23,7 +61,7 @@ void gsymf(const StartArgs& s, FitWork& w, std::FILE* out) {
   a(2 * n + 1) = s.width / kFwhm;
   startBackground(s.spec, s.ilo, s.ihi, s.nbak, &a(2 * n + 2));
   const int ma = 2 * n + s.nbak + 1;
-  gauss::runFit(s, w, out, ndata, ma, ma, fgausf);
+  gauss::runFit(s, w, out, ndata, ma, ma, fgausf, &kSparse);
 }
 
 void fgausf(double x, const double* a, double& y, double* dyda, int ma, int, int nbak) {

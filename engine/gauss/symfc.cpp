@@ -12,6 +12,43 @@ namespace tavrick {
 
 using gauss::kFwhm;
 
+namespace {
+
+// Sparse form of fsymfc.
+int reachSymfc(const double* a, int ma, int npeaks, int nbak, double* lo, double* hi) {
+  const Vec1<const double> av{a};
+  const int n = npeaks;
+  const auto c = [&](int k) { return av(n + nbak + 1 + k); };
+  const auto w = [&](int) { return av(n + nbak + 1); };
+  return peakReach(a, ma, n, gauss::kCutoff, lo, hi, c, w, w);
+}
+
+void evalSymfc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak,
+               PeakSet cand, int* act, int& nact) {
+  const Vec1<const double> av{a};
+  const Vec1<double> d{dyda};
+  const int n = npeaks;
+  const double w = av(n + nbak + 1);
+  double dw = 0.0;
+  y = 0.0;
+  nact = 0;
+  forPeaks(cand, [&](int k) {
+    const gauss::PeakTerm t = gauss::peakTerm(x, av(n + nbak + 1 + k), av(k), w);
+    if (!t.inside) return;
+    y = y + t.f;
+    d(k) = t.e;
+    dw = dw + (2.0 * t.f) * (t.b * t.b);
+    listSlots(k, k, act, nact);
+  });
+  d(n + nbak + 1) = dw / w;
+  gauss::addBackground(x, a, dyda, n, nbak, y);
+  listSlots(n + 1, n + nbak + 1, act, nact);
+}
+
+const SparseModel kSparse{reachSymfc, evalSymfc};
+
+}  // namespace
+
 void gsymfc(const StartArgs& s, FitWork& w, std::FILE* out) {
   const int ndata = setupFitPoints(s, w);
   const Vec1<double> a{s.a};
@@ -24,7 +61,7 @@ void gsymfc(const StartArgs& s, FitWork& w, std::FILE* out) {
   }
   a(n + m + 1) = s.width / kFwhm;
   if (m != 0) startBackground(s.spec, s.ilo, s.ihi, m, &a(n + 1));
-  gauss::runFit(s, w, out, ndata, 2 * n + m + 1, n + m + 1, fsymfc);
+  gauss::runFit(s, w, out, ndata, 2 * n + m + 1, n + m + 1, fsymfc, &kSparse);
 }
 
 void fsymfc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak) {

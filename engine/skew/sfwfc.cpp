@@ -11,6 +11,43 @@ namespace tavrick {
 
 using skew::kFwhm;
 
+namespace {
+
+// Sparse form of fgsfwfc.
+int reachSfwfc(const double* a, int ma, int npeaks, int nbak, double* lo, double* hi) {
+  const Vec1<const double> av{a};
+  const int n = npeaks;
+  const auto c = [&](int k) { return av(n + nbak + k); };
+  const auto whi = [&](int) { return av(2 * n + nbak + 1); };
+  const auto wlo = [&](int) { return av(2 * n + nbak + 2); };
+  return peakReach(a, ma, n, skew::kCutoff, lo, hi, c, wlo, whi);
+}
+
+void evalSfwfc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak,
+               PeakSet cand, int* act, int& nact) {
+  const Vec1<const double> av{a};
+  const Vec1<double> d{dyda};
+  const int n = npeaks;
+  const double whi = av(2 * n + nbak + 1);
+  const double wlo = av(2 * n + nbak + 2);
+  y = 0.0;
+  nact = 0;
+  forPeaks(cand, [&](int k) {
+    const double h = av(k);
+    const skew::PeakTerm p = skew::peakTerm(x, av(n + nbak + k), whi, wlo);
+    if (!p.inside) return;
+    y = y + h * p.e;
+    d(k) = p.e;
+    listSlots(k, k, act, nact);
+  });
+  skew::addBackground(x, a, dyda, n, nbak, y);
+  listSlots(n + 1, n + nbak, act, nact);
+}
+
+const SparseModel kSparse{reachSfwfc, evalSfwfc};
+
+}  // namespace
+
 void gsfwfc(const StartArgs& s, FitWork& w, std::FILE* out) {
   const int ndata = setupFitPoints(s, w);
   const Vec1<double> a{s.a};
@@ -26,7 +63,7 @@ void gsfwfc(const StartArgs& s, FitWork& w, std::FILE* out) {
   }
   a(2 * n + m + 1) = s.width / kFwhm;
   a(2 * n + m + 2) = s.widlo / kFwhm;
-  skew::runFit(s, w, out, ndata, 2 * n + m + 2, n + m, fgsfwfc);
+  skew::runFit(s, w, out, ndata, 2 * n + m + 2, n + m, fgsfwfc, &kSparse);
 }
 
 void fgsfwfc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak) {

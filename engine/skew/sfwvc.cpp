@@ -11,6 +11,45 @@ namespace tavrick {
 
 using skew::kFwhm;
 
+namespace {
+
+// Sparse form of fgsfwvc.
+int reachSfwvc(const double* a, int ma, int npeaks, int nbak, double* lo, double* hi) {
+  const Vec1<const double> av{a};
+  const int n = npeaks;
+  const auto c = [&](int k) { return av(2 * k - 1); };
+  const auto whi = [&](int) { return av(2 * n + nbak + 1); };
+  const auto wlo = [&](int) { return av(2 * n + nbak + 2); };
+  return peakReach(a, ma, n, skew::kCutoff, lo, hi, c, wlo, whi);
+}
+
+void evalSfwvc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak,
+               PeakSet cand, int* act, int& nact) {
+  const Vec1<const double> av{a};
+  const Vec1<double> d{dyda};
+  const int n = npeaks;
+  const double whi = av(2 * n + nbak + 1);
+  const double wlo = av(2 * n + nbak + 2);
+  y = 0.0;
+  nact = 0;
+  forPeaks(cand, [&](int k) {
+    const double h = av(2 * k);
+    const skew::PeakTerm p = skew::peakTerm(x, av(2 * k - 1), whi, wlo);
+    if (!p.inside) return;
+    y = y + h * p.e;
+    const double t = ((2.0 * h) * p.e) * p.b;
+    d(2 * k - 1) = t / p.w;
+    d(2 * k) = p.e;
+    listSlots(2 * k - 1, 2 * k, act, nact);
+  });
+  skew::addBackground(x, a, dyda, 2 * n, nbak, y);
+  listSlots(2 * n + 1, 2 * n + nbak, act, nact);
+}
+
+const SparseModel kSparse{reachSfwvc, evalSfwvc};
+
+}  // namespace
+
 void gsfwvc(const StartArgs& s, FitWork& w, std::FILE* out) {
   const int ndata = setupFitPoints(s, w);
   const Vec1<double> a{s.a};
@@ -26,7 +65,7 @@ void gsfwvc(const StartArgs& s, FitWork& w, std::FILE* out) {
   // widths take over slots that received background zeros.
   a(2 * n + m + 1) = s.width / kFwhm;
   a(2 * n + m + 2) = s.widlo / kFwhm;
-  skew::runFit(s, w, out, ndata, 2 * n + m + 2, 2 * n + m, fgsfwvc);
+  skew::runFit(s, w, out, ndata, 2 * n + m + 2, 2 * n + m, fgsfwvc, &kSparse);
 }
 
 void fgsfwvc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak) {

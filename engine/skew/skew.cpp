@@ -11,6 +11,44 @@ namespace tavrick {
 
 using skew::kFwhm;
 
+namespace {
+
+// Sparse form of fskew.
+int reachSkew(const double* a, int ma, int, int nbak, double* lo, double* hi) {
+  const Vec1<const double> av{a};
+  const auto c = [&](int k) { return av(4 * k - 3); };
+  const auto whi = [&](int k) { return av(4 * k - 1); };
+  const auto wlo = [&](int k) { return av(4 * k); };
+  return peakReach(a, ma, (ma - nbak + 3) / 4, skew::kCutoff, lo, hi, c, wlo, whi);
+}
+
+void evalSkew(double x, const double* a, double& y, double* dyda, int ma, int, int nbak,
+              PeakSet cand, int* act, int& nact) {
+  const Vec1<const double> av{a};
+  const Vec1<double> d{dyda};
+  y = 0.0;
+  nact = 0;
+  forPeaks(cand, [&](int k) {
+    const double h = av(4 * k - 2);
+    const skew::PeakTerm p = skew::peakTerm(x, av(4 * k - 3), av(4 * k - 1), av(4 * k));
+    if (!p.inside) return;
+    y = y + h * p.e;
+    const double t = ((2.0 * h) * p.e) * p.b;
+    const double dw = (p.b * t) / p.w;
+    d(4 * k - 3) = t / p.w;
+    d(4 * k - 2) = p.e;
+    d(4 * k - 1) = p.low ? 0.0 : dw;
+    d(4 * k) = p.low ? dw : 0.0;
+    listSlots(4 * k - 3, 4 * k, act, nact);
+  });
+  skew::addBackground(x, a, dyda, ma - nbak, nbak, y);
+  listSlots(ma - nbak + 1, ma, act, nact);
+}
+
+const SparseModel kSparse{reachSkew, evalSkew};
+
+}  // namespace
+
 void gskew(const StartArgs& s, FitWork& w, std::FILE* out) {
   const int ndata = setupFitPoints(s, w);
   const Vec1<double> a{s.a};
@@ -27,7 +65,7 @@ void gskew(const StartArgs& s, FitWork& w, std::FILE* out) {
   // which the parameter vector holds.
   startBackground(s.spec, s.ilo, s.ihi, kMaxBak, &a(4 * n + 1));
   const int ma = 4 * n + s.nbak;
-  skew::runFit(s, w, out, ndata, ma, ma, fskew);
+  skew::runFit(s, w, out, ndata, ma, ma, fskew, &kSparse);
 }
 
 void fskew(double x, const double* a, double& y, double* dyda, int ma, int, int nbak) {
