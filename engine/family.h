@@ -62,6 +62,36 @@ int peakReach(const double* a, int ma, int n, double cut, double* lo, double* hi
   return n;
 }
 
+// The result curves' pieces. exp(-t) is exactly 0 for t above about 745.13
+// (the smallest subnormal double is 4.9e-324 = exp(-744.44), and results
+// below half of it round to 0), so a peak term h * exp(-b^2) with |b| > 28
+// (b^2 > 784) is h * 0, a signed zero for a finite h. A curve sum starts at
+// the background, a sum begun at +0 that is never -0, so adding such a term
+// changes no bit and the term need not be computed.
+inline constexpr double kExpZeroB = 28.0;
+
+// The channel offsets 0 .. last of a window at which a peak at centroid c
+// with widths wlow, whigh (left of c, from c on) can have |b| <= kExpZeroB:
+// [first, end) with end <= last + 1; outside it every term is an exact zero.
+// The whole window when a parameter is not finite (then the term is not
+// known to be 0). Margins as in cutoffReach.
+struct Span {
+  int first;
+  int end;
+};
+inline Span curveSpan(double c, double h, double wlow, double whigh, int last) {
+  if (!std::isfinite(c) || !std::isfinite(h) || !std::isfinite(wlow) || !std::isfinite(whigh)) {
+    return {0, last + 1};
+  }
+  double lo = 0.0;
+  double hi = 0.0;
+  cutoffReach(c, wlow, whigh, kExpZeroB, lo, hi);
+  const double top = static_cast<double>(last);
+  const int first = lo <= 0.0 ? 0 : lo > top ? last + 1 : static_cast<int>(std::ceil(lo));
+  const int end = hi < 0.0 ? 0 : hi >= top ? last + 1 : static_cast<int>(std::floor(hi)) + 1;
+  return {first, end < first ? first : end};
+}
+
 // Calls fn(k) for every peak k in cand, in increasing k.
 template <class Fn>
 void forPeaks(PeakSet cand, Fn fn) {

@@ -43,24 +43,28 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
 
   // Curves: the total starts at the background and adds the peaks one at a
   // time. The cut-off is one-sided here (b < 10 with the width's sign), so a
-  // far channel on one flank keeps a tiny term.
-  for (int ch = r.ilo; ch <= r.ihi; ++ch) {
-    const int xi = ch - r.ilo;
-    const double x = static_cast<double>(xi);
+  // far channel on one flank keeps a tiny term. Each channel adds its peaks
+  // in peak order; a peak is visited only over the channels where its term
+  // can differ from an exact zero (see curveSpan).
+  const int last = r.ihi - r.ilo;
+  for (int xi = 0; xi <= last; ++xi) {
+    const int ch = r.ilo + xi;
     const double bk = backgroundCurve(r.a + l.B, r.nbak, xi);
-    double total = bk;
-    for (int k = 1; k <= n; ++k) {
-      const double c = a(l.c0 + l.cstep * k);
-      const double h = a(l.h0 + l.hstep * k);
-      const double w = a(l.w0 + l.wstep * k);
-      const double b = (x - c) / w;
-      const double term = b < kCutoff ? h * std::exp(-(b * b)) : 0.0;
-      total = total + term;
-    }
     r.bkgrd[ch] = bk;
-    r.fit[ch] = total;
-    r.peaks[ch] = r.fit[ch] - r.bkgrd[ch];
+    r.fit[ch] = bk;
   }
+  for (int k = 1; k <= n; ++k) {
+    const double c = a(l.c0 + l.cstep * k);
+    const double h = a(l.h0 + l.hstep * k);
+    const double w = a(l.w0 + l.wstep * k);
+    const Span span = curveSpan(c, h, w, w, last);
+    for (int xi = span.first; xi < span.end; ++xi) {
+      const double b = (static_cast<double>(xi) - c) / w;
+      const double term = b < kCutoff ? h * std::exp(-(b * b)) : 0.0;
+      r.fit[r.ilo + xi] = r.fit[r.ilo + xi] + term;
+    }
+  }
+  for (int ch = r.ilo; ch <= r.ihi; ++ch) r.peaks[ch] = r.fit[ch] - r.bkgrd[ch];
 
   fortran::write(out, "(13X,'Centroid',15X,'Area',18X,'Fwhm ')");
 

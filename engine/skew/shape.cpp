@@ -31,24 +31,31 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
 
   // Curves: the total starts at the background and adds the peaks one at a
   // time, with the signed widths. The cut-off is one-sided here (b < 10), so
-  // a far channel on the low flank keeps a vanishing term.
-  for (int ch = r.ilo; ch <= r.ihi; ++ch) {
-    const int xi = ch - r.ilo;
-    const double u = sp(static_cast<float>(xi));
+  // a far channel on the low flank keeps a vanishing term. Each channel adds
+  // its peaks in peak order; a peak is visited only over the channels where
+  // its term can differ from an exact zero (see curveSpan).
+  const int last = r.ihi - r.ilo;
+  for (int xi = 0; xi <= last; ++xi) {
+    const int ch = r.ilo + xi;
     const double bk = backgroundCurve(r.a + l.B, r.nbak, xi);
-    double total = bk;
-    for (int k = 1; k <= n; ++k) {
-      const double c = a(l.c0 + l.cstep * k);
-      const double h = a(l.h0 + l.hstep * k);
-      const double d = u - c;
-      const double b = d < 0.0 ? d / a(l.lo0 + l.lostep * k) : d / a(l.hi0 + l.histep * k);
-      const double e = b < kCutoff ? std::exp(-(b * b)) : 0.0;
-      total = total + h * e;
-    }
     r.bkgrd[ch] = bk;
-    r.fit[ch] = total;
-    r.peaks[ch] = r.fit[ch] - r.bkgrd[ch];
+    r.fit[ch] = bk;
   }
+  for (int k = 1; k <= n; ++k) {
+    const double c = a(l.c0 + l.cstep * k);
+    const double h = a(l.h0 + l.hstep * k);
+    const double wlo = a(l.lo0 + l.lostep * k);
+    const double whi = a(l.hi0 + l.histep * k);
+    const Span span = curveSpan(c, h, wlo, whi, last);
+    for (int xi = span.first; xi < span.end; ++xi) {
+      const double u = sp(static_cast<float>(xi));
+      const double d = u - c;
+      const double b = d < 0.0 ? d / wlo : d / whi;
+      const double e = b < kCutoff ? std::exp(-(b * b)) : 0.0;
+      r.fit[r.ilo + xi] = r.fit[r.ilo + xi] + h * e;
+    }
+  }
+  for (int ch = r.ilo; ch <= r.ihi; ++ch) r.peaks[ch] = r.fit[ch] - r.bkgrd[ch];
 
   fortran::write(out, l.head);
 

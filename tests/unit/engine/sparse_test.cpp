@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/cases.h"
+#include "engine/family.h"
 #include "engine/korvel.h"
 #include "engine/mrqmin.h"
 
@@ -227,6 +228,70 @@ TEST(SparseUpdate, FallsBackToTheFullUpdateOnValuesThatAreNotFinite) {
     // The huge height makes the full update's alpha NaN where the peaks'
     // rows cross; the sparse pass is then discarded.
     EXPECT_EQ(sparse->sparsePasses(), h == 100.0 ? 1 : 0) << h;
+  }
+}
+
+TEST(CurveSpan, TermsOutsideAreExactZeros) {
+  // exp underflows to exactly 0 from about 745.14 on; the span's bound 28
+  // gives b^2 >= 784.
+  EXPECT_EQ(std::exp(-745.2), 0.0);
+  EXPECT_GT(std::exp(-745.0), 0.0);
+  EXPECT_EQ(std::exp(-(tavrick::kExpZeroB * tavrick::kExpZeroB)), 0.0);
+  // Every channel left out has |b| > 28 with the b the curves compute.
+  bench::Rng rng(5);
+  for (int t = 0; t < 2000; ++t) {
+    const double c = -50.0 + 4200.0 * rng.uniform();
+    const double wl = (rng.uniform() < 0.1 ? -1.0 : 1.0) * (0.01 + 30.0 * rng.uniform());
+    const double wh = 0.01 + 30.0 * rng.uniform();
+    const int last = 4095;
+    const tavrick::Span s = tavrick::curveSpan(c, 1000.0, wl, wh, last);
+    ASSERT_LE(0, s.first);
+    ASSERT_LE(s.first, s.end);
+    ASSERT_LE(s.end, last + 1);
+    for (int xi = 0; xi <= last; ++xi) {
+      if (xi >= s.first && xi < s.end) continue;
+      const double d = static_cast<double>(xi) - c;
+      const double b = d < 0.0 ? d / wl : d / wh;
+      ASSERT_GT(std::abs(b), tavrick::kExpZeroB) << c << " " << wl << " " << wh << " " << xi;
+    }
+  }
+  // A parameter that is not finite: the whole window.
+  const tavrick::Span all = tavrick::curveSpan(10.0, NAN, 2.0, 2.0, 99);
+  EXPECT_EQ(all.first, 0);
+  EXPECT_EQ(all.end, 100);
+}
+
+TEST(CurveSpan, CurvesMatchTheChannelByChannelSum) {
+  // The curves of a fit against every peak summed at every channel, as the
+  // result routines computed them before the spans.
+  const bench::Case gauss = edgeCase(bench::Shape::gauss);
+  const bench::Case skew = edgeCase(bench::Shape::skew);
+  for (const Flags& f : {kVariants[0], kVariants[5]}) {
+    SCOPED_TRACE(f.name);
+    const bool sk = f.iskew != 0;
+    Call c(sk ? skew : gauss, f, false);
+    c.run();
+    const double* a = c.w->a.data();
+    const int n = c.k.npeaks;
+    const int step = sk ? 4 : 3;
+    for (int ch = c.k.ilo; ch <= c.k.ihi; ++ch) {
+      const int xi = ch - c.k.ilo;
+      const double bk = tavrick::backgroundCurve(a + step * n, c.k.nbak, xi);
+      double total = bk;
+      for (int k = 0; k < n; ++k) {
+        const double cen = a[step * k];
+        const double h = a[step * k + 1];
+        const double d = static_cast<double>(xi) - cen;
+        const double w = sk && d < 0.0 ? a[step * k + 3] : a[step * k + 2];
+        const double b = d / w;
+        total = total + (b < 10.0 ? h * std::exp(-(b * b)) : 0.0);
+      }
+      const double pk = total - bk;
+      const auto i = static_cast<std::size_t>(ch);
+      ASSERT_TRUE(sameBits(&c.fit[i], &total, 1)) << ch;
+      ASSERT_TRUE(sameBits(&c.bkgrd[i], &bk, 1)) << ch;
+      ASSERT_TRUE(sameBits(&c.peaks[i], &pk, 1)) << ch;
+    }
   }
 }
 
