@@ -40,13 +40,20 @@ pugi::xml_node child(const pugi::xml_node& node, std::string_view name) {
   return {};
 }
 
-void descendants(const pugi::xml_node& node,
+// Elements named `name` below `root`, in document order. Iterative, so that a
+// deeply nested file cannot exhaust the stack.
+void descendants(const pugi::xml_node& root,
                  std::string_view name,
                  std::vector<pugi::xml_node>& out) {
-  for (pugi::xml_node c : node.children()) {
-    if (c.type() != pugi::node_element) continue;
-    if (local_name(c) == name) out.push_back(c);
-    descendants(c, name, out);
+  pugi::xml_node node = root.first_child();
+  while (node && node != root) {
+    if (node.type() == pugi::node_element && local_name(node) == name) out.push_back(node);
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node != root && !node.next_sibling()) node = node.parent();
+    if (node != root) node = node.next_sibling();
   }
 }
 

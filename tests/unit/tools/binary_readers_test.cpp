@@ -238,6 +238,14 @@ TEST(Readers, N42In2012LayoutWithReferencesAndCountedZeroes) {
   EXPECT_EQ(got[1].calibration, "");
 }
 
+TEST(Refusal, N42DeepNestingIsRefusedWithoutExhaustingTheStack) {
+  std::string xml = "<N42InstrumentData>";
+  for (int k = 0; k < 300000; ++k) xml += "<a>";
+  for (int k = 0; k < 300000; ++k) xml += "</a>";
+  xml += "</N42InstrumentData>";
+  expect_refused(kN42, from_text(xml), "deep.n42", {"deep.n42: byte 0:", "no spectrum"});
+}
+
 TEST(Readers, HeaderFieldsOfRealFiles) {
   const auto chn = kChn(Bytes(load("ortec_eu152_hpge.Chn")), "ortec_eu152_hpge.Chn")[0];
   EXPECT_EQ(chn.name, "ortec_eu152_hpge");
