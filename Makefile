@@ -1,6 +1,8 @@
 # The two commands of the README: `make demo` and `make test`.
 BUILD      ?= build
 BUILD_SAN  ?= build-san
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 300
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
@@ -8,7 +10,7 @@ CMAKE_ARGS ?=
 PACKAGES = cmake g++ make libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev \
            libpugixml-dev tcl sqlite3
 
-.PHONY: all build demo test test-san deps bench fuzz clean
+.PHONY: all build demo test test-san deps bench fuzz fuzz-build test-fuzz clean
 
 all: build
 
@@ -40,6 +42,26 @@ test-san: deps
 	cd $(BUILD_SAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 900
 
+# libFuzzer targets (clang): the option phase, the format interpreter and the
+# spectrum readers. `make test-fuzz` runs each for 20 s (the CTest entries
+# labelled "fuzz"), `make fuzz` for FUZZ_SECONDS each; both print the corpus
+# size and the executions per second.
+fuzz-build: deps
+	@command -v clang >/dev/null && command -v clang++ >/dev/null || \
+	  { echo "fuzzing needs clang and clang++ (with libclang-rt-dev)"; exit 1; }
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTAVRICK_FUZZ=ON -DTAVRICK_TESTS=OFF -DTAVRICK_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_targets
+
+test-fuzz: fuzz-build
+	cd $(BUILD_FUZZ) && { ctest -L fuzz -j $(JOBS) --timeout 300 --output-on-failure; s=$$?; \
+	  cat tests/fuzz/*/summary.txt; exit $$s; }
+
+fuzz: fuzz-build
+	cd $(BUILD_FUZZ) && { TAVRICK_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest -L fuzz -j $(JOBS) \
+	  --timeout $$(( $(FUZZ_SECONDS) + 300 )) --output-on-failure; s=$$?; \
+	  cat tests/fuzz/*/summary.txt; exit $$s; }
+
 demo: build
 	@./scripts/demo.sh $(BUILD)
 
@@ -47,4 +69,4 @@ bench: build
 	@./scripts/bench.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_FUZZ)
