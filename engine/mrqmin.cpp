@@ -42,22 +42,42 @@ void gaussj(double* a, int n, int np, double* b, int m, int mp, GaussjWork& w, i
   int irow = 1;
   int icol = 1;
   for (int i = 1; i <= n; ++i) {
-    double big = 0.0;
+    // The pivot is the element of largest magnitude among the rows and
+    // columns not yet pivoted, scanned row by row (columns ascending within
+    // a row) with >=, so of equal magnitudes the one scanned last wins; a
+    // column counter above 1 met while scanning a row is a failure. The same
+    // choice is made here column by column, the storage order: the largest
+    // magnitude, and of equal ones the element latest in row order (a larger
+    // row, or the same row in a later column, which the column order gives).
+    // NaN magnitudes compare false and are never chosen.
+    bool rowScanned = false;
+    bool overPivoted = false;
     for (int j = 1; j <= n; ++j) {
-      if (ipiv(j) == 1) continue;
-      for (int k = 1; k <= n; ++k) {
-        if (ipiv(k) == 0) {
-          // >=: of equal magnitudes the one scanned last is the pivot.
-          if (std::abs(am(j, k)) >= big) {
-            big = std::abs(am(j, k));
-            irow = j;
-            icol = k;
-          }
-        } else if (ipiv(k) > 1) {
-          ierr = 1;
-          return;
+      if (ipiv(j) != 1) rowScanned = true;
+      if (ipiv(j) > 1) overPivoted = true;
+    }
+    if (rowScanned && overPivoted) {
+      ierr = 1;
+      return;
+    }
+    double big = -1.0;
+    int bj = 0;
+    int bk = 0;
+    for (int k = 1; k <= n; ++k) {
+      if (ipiv(k) != 0) continue;
+      for (int j = 1; j <= n; ++j) {
+        if (ipiv(j) == 1) continue;
+        const double v = std::abs(am(j, k));
+        if (v > big || (v == big && j >= bj)) {
+          big = v;
+          bj = j;
+          bk = k;
         }
       }
+    }
+    if (bj != 0) {
+      irow = bj;
+      icol = bk;
     }
     ipiv(icol) = ipiv(icol) + 1;
 
@@ -77,12 +97,25 @@ void gaussj(double* a, int n, int np, double* b, int m, int mp, GaussjWork& w, i
     am(icol, icol) = 1.0;
     for (int l = 1; l <= n; ++l) am(icol, l) = am(icol, l) * pivinv;
     for (int l = 1; l <= m; ++l) bm(icol, l) = bm(icol, l) * pivinv;
+    // Every other row loses the pivot row times its old element of the pivot
+    // column, that element set to 0 first. Each element takes exactly one
+    // such update per elimination, so the loops run column by column (the
+    // storage order) with the multipliers taken beforehand.
+    const Vec1<double> dum{w.dum.data()};
     for (int ll = 1; ll <= n; ++ll) {
       if (ll == icol) continue;
-      const double dum = am(ll, icol);
+      dum(ll) = am(ll, icol);
       am(ll, icol) = 0.0;
-      for (int l = 1; l <= n; ++l) am(ll, l) = am(ll, l) - am(icol, l) * dum;
-      for (int l = 1; l <= m; ++l) bm(ll, l) = bm(ll, l) - bm(icol, l) * dum;
+    }
+    for (int l = 1; l <= n; ++l) {
+      const double piv = am(icol, l);
+      for (int ll = 1; ll < icol; ++ll) am(ll, l) = am(ll, l) - piv * dum(ll);
+      for (int ll = icol + 1; ll <= n; ++ll) am(ll, l) = am(ll, l) - piv * dum(ll);
+    }
+    for (int l = 1; l <= m; ++l) {
+      const double piv = bm(icol, l);
+      for (int ll = 1; ll < icol; ++ll) bm(ll, l) = bm(ll, l) - piv * dum(ll);
+      for (int ll = icol + 1; ll <= n; ++ll) bm(ll, l) = bm(ll, l) - piv * dum(ll);
     }
   }
 

@@ -69,6 +69,7 @@ struct GaussjWork {
   std::array<int, kMaxPar> indxc{};
   std::array<int, kMaxPar> indxr{};
   std::array<int, kMaxPar> ipiv{};
+  std::array<double, kMaxPar> dum{};  // multipliers of one elimination
 };
 
 // Gauss-Jordan elimination with full pivoting on the n x n block of the np x np

@@ -295,6 +295,90 @@ TEST(CurveSpan, CurvesMatchTheChannelByChannelSum) {
   }
 }
 
+// Gauss-Jordan elimination as first written: pivot scan row by row, row
+// updates one row at a time. The solver's storage-order loops must give the
+// same bits, statuses and tie choices.
+void gaussjReference(double* a, int n, int np, double* b, int m, int& ierr) {
+  const tavrick::Mat1<double> am{a, np};
+  const tavrick::Mat1<double> bm{b, np};
+  std::vector<int> ipiv(static_cast<std::size_t>(n) + 1, 0), indxr(ipiv), indxc(ipiv);
+  ierr = 0;
+  int irow = 1, icol = 1;
+  for (int i = 1; i <= n; ++i) {
+    double big = 0.0;
+    for (int j = 1; j <= n; ++j) {
+      if (ipiv[j] == 1) continue;
+      for (int k = 1; k <= n; ++k) {
+        if (ipiv[k] == 0) {
+          if (std::abs(am(j, k)) >= big) {
+            big = std::abs(am(j, k));
+            irow = j;
+            icol = k;
+          }
+        } else if (ipiv[k] > 1) {
+          ierr = 1;
+          return;
+        }
+      }
+    }
+    ++ipiv[icol];
+    if (irow != icol) {
+      for (int l = 1; l <= n; ++l) std::swap(am(irow, l), am(icol, l));
+      for (int l = 1; l <= m; ++l) std::swap(bm(irow, l), bm(icol, l));
+    }
+    indxr[i] = irow;
+    indxc[i] = icol;
+    if (std::abs(am(icol, icol)) < tavrick::sp(1e-20f)) {
+      ierr = 1;
+      return;
+    }
+    const double pivinv = 1.0 / am(icol, icol);
+    am(icol, icol) = 1.0;
+    for (int l = 1; l <= n; ++l) am(icol, l) = am(icol, l) * pivinv;
+    for (int l = 1; l <= m; ++l) bm(icol, l) = bm(icol, l) * pivinv;
+    for (int ll = 1; ll <= n; ++ll) {
+      if (ll == icol) continue;
+      const double dum = am(ll, icol);
+      am(ll, icol) = 0.0;
+      for (int l = 1; l <= n; ++l) am(ll, l) = am(ll, l) - am(icol, l) * dum;
+      for (int l = 1; l <= m; ++l) bm(ll, l) = bm(ll, l) - bm(icol, l) * dum;
+    }
+  }
+  for (int l = n; l >= 1; --l) {
+    if (indxr[l] != indxc[l]) {
+      for (int k = 1; k <= n; ++k) std::swap(am(k, indxr[l]), am(k, indxc[l]));
+    }
+  }
+}
+
+TEST(Gaussj, StorageOrderLoopsMatchTheRowByRowElimination) {
+  bench::Rng rng(11);
+  auto w = std::make_unique<tavrick::GaussjWork>();
+  for (int t = 0; t < 3000; ++t) {
+    const int n = 1 + static_cast<int>(rng.next() % 40);
+    const int np = n + static_cast<int>(rng.next() % 3);
+    const int kind = t % 4;
+    std::vector<double> a(static_cast<std::size_t>(np * np)), b(static_cast<std::size_t>(np * 2));
+    for (double& v : a) {
+      // Small integers (many equal magnitudes), general values, a few NaNs
+      // and zeros (singular and failing cases).
+      const double u = rng.uniform();
+      v = kind == 0   ? std::floor(u * 7.0) - 3.0
+          : kind == 1 ? (u - 0.5) * 1e3
+          : kind == 2 ? (u < 0.02 ? NAN : u < 0.3 ? 0.0 : u)
+                      : (u < 0.5 ? 1.0 : -1.0);
+    }
+    for (double& v : b) v = rng.uniform();
+    std::vector<double> a2 = a, b2 = b;
+    int e1 = -1, e2 = -1;
+    tavrick::gaussj(a.data(), n, np, b.data(), 2, 2, *w, e1);
+    gaussjReference(a2.data(), n, np, b2.data(), 2, e2);
+    ASSERT_EQ(e1, e2) << t;
+    ASSERT_TRUE(sameBits(a.data(), a2.data(), a.size())) << t;
+    ASSERT_TRUE(sameBits(b.data(), b2.data(), b.size())) << t;
+  }
+}
+
 TEST(Korvel, WholeFitAllocatesNothing) {
   const bench::Case gauss = edgeCase(bench::Shape::gauss);
   const bench::Case skew = edgeCase(bench::Shape::skew);
