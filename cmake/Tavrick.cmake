@@ -18,8 +18,8 @@ function(tavrick_library name)
   endif()
 endfunction()
 
-# clang (the fuzz build) flags helpers kept only for a switched-off branch of
-# `if constexpr`, which gcc accepts without a word.
+# clang (the fuzz build) warns about helpers used only in a switched-off
+# `if constexpr` branch (the diagnostic dump); gcc accepts them.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   list(APPEND TAVRICK_WARNINGS -Wno-unneeded-internal-declaration)
 endif()

@@ -116,7 +116,8 @@ struct Store {
     ++cases_run;
     std::vector<std::string> argv{testsupport::bin("tavrick")};
     argv.insert(argv.end(), args.begin(), args.end());
-    return testsupport::run(argv, {"TAVRICK_EXPERIMENT=" + (experiment.empty() ? path : experiment)});
+    return testsupport::run(argv,
+                            {"TAVRICK_EXPERIMENT=" + (experiment.empty() ? path : experiment)});
   }
 };
 
@@ -171,84 +172,83 @@ TEST(BadInput, NoOrUnknownOptions) {
                  {"abbreviated name", {"-spec", "two"}, kNoSpectrum},
                  {"double minus", {"--spectrum", "two"}, kNoSpectrum},
                  {"name as the last argument", {"-limit", "1", "2", "-spectrum"}, kNoSpectrum},
-                 {"unknown options beside valid ones",
-                  fit("nosuch", {"-verbose", "-x", "--help"}),
+                 {"unknown options beside valid ones", fit("nosuch", {"-verbose", "-x", "--help"}),
                   "spectrum not found: nosuch"},
              });
 }
 
 TEST(BadInput, MalformedValues) {
   Store s;
-  refused(s, {
-                 {"shape in capitals", with("shape", {"GAUSS"}), kShape + "GAUSS"},
-                 {"shape empty", with("shape", {""}), kShape},
-                 {"shape longer", with("shape", {"gaussian"}), kShape + "gaussian"},
-                 {"widthopt", with("widthopt", {"fixed"}),
-                  "bad WIDTHOPT argument (different|same|given)fixed"},
-                 {"peakopt", with("peakopt", {"same"}),
-                  "bad PEAKOPT argument (different|given)same"},
-                 {"order 6", with("order", {"6"}), "invalid background polynomial order (0..5)"},
-                 {"order -1", with("order", {"-1"}), "invalid background polynomial order (0..5)"},
-                 {"limit real", with("limit", {"1.5", "200"}), "bad LIMIT argument"},
-                 {"limit hex", with("limit", {"0x10", "200"}), "bad LIMIT argument"},
-                 {"limit empty", with("limit", {"", "200"}), "bad LIMIT argument"},
-                 {"limit blank inside", with("limit", {"1 2", "200"}), "bad LIMIT argument"},
-                 {"limit one value", with("limit", {"120"}), "bad LIMIT argument"},
-                 {"peaks word", with("peaks", {"abc"}), "no PEAKS argument(s) at all"},
-                 {"peaks 31", with("peaks", std::vector<std::string>(31, "150")),
-                  "too many PEAKS (max of 30)"},
-                 {"widths word", with("widths", {"wide"}), "no WIDTHS argument(s) at all"},
-                 {"widths zero", with("widths", {"0"}), "WIDTHS must be positive"},
-                 {"widths negative", with("widths", {"5", "-5"}), "WIDTHS must be positive"},
-                 {"skews negative", with("skews", {"-1"}), "SKEWS must be positive"},
-                 {"skew shape without skews", with("shape", {"skew"}),
-                  "no SKEWS argument(s) at all"},
-                 {"skewtail at the defaults", with("shape", {"skewtail"}),
-                  "SHAPE=skewtail requires WIDTHOPT=same|given or PEAKOPT=given"},
-             });
+  refused(s,
+          {
+              {"shape in capitals", with("shape", {"GAUSS"}), kShape + "GAUSS"},
+              {"shape empty", with("shape", {""}), kShape},
+              {"shape longer", with("shape", {"gaussian"}), kShape + "gaussian"},
+              {"widthopt", with("widthopt", {"fixed"}),
+               "bad WIDTHOPT argument (different|same|given)fixed"},
+              {"peakopt", with("peakopt", {"same"}), "bad PEAKOPT argument (different|given)same"},
+              {"order 6", with("order", {"6"}), "invalid background polynomial order (0..5)"},
+              {"order -1", with("order", {"-1"}), "invalid background polynomial order (0..5)"},
+              {"limit real", with("limit", {"1.5", "200"}), "bad LIMIT argument"},
+              {"limit hex", with("limit", {"0x10", "200"}), "bad LIMIT argument"},
+              {"limit empty", with("limit", {"", "200"}), "bad LIMIT argument"},
+              {"limit blank inside", with("limit", {"1 2", "200"}), "bad LIMIT argument"},
+              {"limit one value", with("limit", {"120"}), "bad LIMIT argument"},
+              {"peaks word", with("peaks", {"abc"}), "no PEAKS argument(s) at all"},
+              {"peaks 31", with("peaks", std::vector<std::string>(31, "150")),
+               "too many PEAKS (max of 30)"},
+              {"widths word", with("widths", {"wide"}), "no WIDTHS argument(s) at all"},
+              {"widths zero", with("widths", {"0"}), "WIDTHS must be positive"},
+              {"widths negative", with("widths", {"5", "-5"}), "WIDTHS must be positive"},
+              {"skews negative", with("skews", {"-1"}), "SKEWS must be positive"},
+              {"skew shape without skews", with("shape", {"skew"}), "no SKEWS argument(s) at all"},
+              {"skewtail at the defaults", with("shape", {"skewtail"}),
+               "SHAPE=skewtail requires WIDTHOPT=same|given or PEAKOPT=given"},
+          });
 }
 
 TEST(BadInput, HugeAndTinyNumbers) {
   Store s;
-  refused(s, {
-                 {"limit above 32 bits", with("limit", {"2147483648", "200"}), "bad LIMIT argument"},
-                 {"limit below 32 bits", with("limit", {"-2147483649", "200"}),
-                  "bad LIMIT argument"},
-                 {"limit of 40 digits", with("limit", {std::string(40, '9'), "200"}),
-                  "bad LIMIT argument"},
-                 {"limit 33 characters of leading zeros", with("limit", {std::string(32, '0') + "1", "200"}),
-                  "bad LIMIT argument"},
-                 {"largest limits", with("limit", {"2147483647", "2147483647"}),
-                  "first peak lies ouside spectrum: two"},
-                 {"smallest limit", with("limit", {"-2147483648", "200"}),
-                  "first peak lies ouside spectrum: two"},
-                 {"peak beyond single precision", with("peaks", {"3.5e38"}),
-                  "no PEAKS argument(s) at all"},
-                 {"peak that underflows to zero", with("peaks", {"1e-50"}),
-                  "some peaks lie outside fitting limits"},
-                 {"peak at the largest float", with("peaks", {"3.4028234e38"}),
-                  "some peaks lie outside fitting limits"},
-                 {"peak at minus the largest float", with("peaks", {"-3.4028234e38"}),
-                  "some peaks lie outside fitting limits"},
-                 {"width that underflows to zero", with("widths", {"1e-50"}),
-                  "WIDTHS must be positive"},
-                 {"width beyond single precision", with("widths", {"1e39"}),
-                  "no WIDTHS argument(s) at all"},
-                 {"order beyond 32 bits is the default", fit("nosuch", {"-order", "99999999999"}),
-                  "spectrum not found: nosuch"},
-             });
+  refused(
+      s,
+      {
+          {"limit above 32 bits", with("limit", {"2147483648", "200"}), "bad LIMIT argument"},
+          {"limit below 32 bits", with("limit", {"-2147483649", "200"}), "bad LIMIT argument"},
+          {"limit of 40 digits", with("limit", {std::string(40, '9'), "200"}),
+           "bad LIMIT argument"},
+          {"limit 33 characters of leading zeros",
+           with("limit", {std::string(32, '0') + "1", "200"}), "bad LIMIT argument"},
+          {"largest limits", with("limit", {"2147483647", "2147483647"}),
+           "first peak lies ouside spectrum: two"},
+          {"smallest limit", with("limit", {"-2147483648", "200"}),
+           "first peak lies ouside spectrum: two"},
+          {"peak beyond single precision", with("peaks", {"3.5e38"}),
+           "no PEAKS argument(s) at all"},
+          {"peak that underflows to zero", with("peaks", {"1e-50"}),
+           "some peaks lie outside fitting limits"},
+          {"peak at the largest float", with("peaks", {"3.4028234e38"}),
+           "some peaks lie outside fitting limits"},
+          {"peak at minus the largest float", with("peaks", {"-3.4028234e38"}),
+           "some peaks lie outside fitting limits"},
+          {"width that underflows to zero", with("widths", {"1e-50"}), "WIDTHS must be positive"},
+          {"width beyond single precision", with("widths", {"1e39"}),
+           "no WIDTHS argument(s) at all"},
+          {"order beyond 32 bits is the default", fit("nosuch", {"-order", "99999999999"}),
+           "spectrum not found: nosuch"},
+      });
 }
 
 TEST(BadInput, NanAndInfinitySpellings) {
   Store s;
   std::vector<Case> cases;
-  for (const char* v : {"nan", "NaN", "-nan", "nan(0x1)", "inf", "-inf", "+Inf", "infinity",
-                        "Infinity", "1e999", "-1e999", "0x1p3", "1e", "1e+", ".", "+", "-", "1.2.3",
-                        "5 ", " 5", "1d5x"}) {
+  for (const char* v : {"nan",      "NaN",      "-nan",  "nan(0x1)", "inf",   "-inf", "+Inf",
+                        "infinity", "Infinity", "1e999", "-1e999",   "0x1p3", "1e",   "1e+",
+                        ".",        "+",        "-",     "1.2.3",    "5 ",    " 5",   "1d5x"}) {
     // " 5" and "5 ": an inner blank does not convert; a trailing one is filler.
     if (std::string(v) == "5 ") continue;
     cases.push_back({std::string("peak ") + v, with("peaks", {v}), "no PEAKS argument(s) at all"});
-    cases.push_back({std::string("width ") + v, with("widths", {v}), "no WIDTHS argument(s) at all"});
+    cases.push_back(
+        {std::string("width ") + v, with("widths", {v}), "no WIDTHS argument(s) at all"});
     cases.push_back({std::string("limit ") + v, with("limit", {v, "200"}), "bad LIMIT argument"});
   }
   refused(s, cases);
@@ -260,8 +260,8 @@ TEST(BadInput, ManyArguments) {
   for (int k = 0; k < 10000; ++k) peaks.push_back(std::to_string(120 + k % 80));
   std::vector<std::string> junk(10000, "x");
   std::vector<std::string> late = junk;
-  late.insert(late.end(), {"-spectrum", "nosuch", "-limit", "120", "200", "-peaks", "150",
-                           "-widths", "5"});
+  late.insert(late.end(),
+              {"-spectrum", "nosuch", "-limit", "120", "200", "-peaks", "150", "-widths", "5"});
   // Past the 32766th argument nothing is looked at.
   std::vector<std::string> beyond(40000, "x");
   beyond.insert(beyond.end(), {"-spectrum", "nosuch"});
@@ -280,16 +280,16 @@ TEST(BadInput, LongArguments) {
   const std::string big(100000, 'a');
   const std::string cut = big.substr(0, 128);
   std::string long_number = "1" + std::string(99999, '0');
-  refused(s, {
-                 {"spectrum name of 100000 bytes", fit(big), "spectrum not found: " + cut},
-                 {"shape of 100000 bytes", with("shape", {big}), kShape + cut},
-                 {"peak of 100000 digits", with("peaks", {long_number}),
-                  "no PEAKS argument(s) at all"},
-                 {"limit of 100000 digits", with("limit", {long_number, "200"}),
-                  "bad LIMIT argument"},
-                 {"option name of 100000 bytes", {"-" + big, "1", "-spectrum", "nosuch"},
-                  "bad LIMIT argument"},
-             });
+  refused(
+      s, {
+             {"spectrum name of 100000 bytes", fit(big), "spectrum not found: " + cut},
+             {"shape of 100000 bytes", with("shape", {big}), kShape + cut},
+             {"peak of 100000 digits", with("peaks", {long_number}), "no PEAKS argument(s) at all"},
+             {"limit of 100000 digits", with("limit", {long_number, "200"}), "bad LIMIT argument"},
+             {"option name of 100000 bytes",
+              {"-" + big, "1", "-spectrum", "nosuch"},
+              "bad LIMIT argument"},
+         });
 }
 
 TEST(BadInput, NonUtf8Bytes) {
@@ -381,8 +381,9 @@ TEST(BadInput, LockedStore) {
 
   // Another connection holding the store exclusively: the command gives up
   // after the library's wait with one line.
-  ASSERT_EQ(sqlite3_exec(db, "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; "
-                             "SELECT count(*) FROM spectrum; ",
+  ASSERT_EQ(sqlite3_exec(db,
+                         "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; "
+                         "SELECT count(*) FROM spectrum; ",
                          nullptr, nullptr, nullptr),
             SQLITE_OK)
       << sqlite3_errmsg(db);
@@ -452,7 +453,8 @@ TEST(BadInput, FitsThatCannotSucceedStillList) {
   } cases[] = {
       {"two channels, nine parameters",
        {"-spectrum", "two", "-limit", "150", "151", "-peaks", "150", "-widths", "5", "-order", "5"},
-       150, 2},
+       150,
+       2},
       {"thirty peaks in three channels",
        [&] {
          std::vector<std::string> v{"-spectrum", "two", "-limit", "150", "152", "-widths", "5"};

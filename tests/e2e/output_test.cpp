@@ -57,11 +57,11 @@ struct Store {
 };
 
 // A listing of about 120 kB, more than any pipe or stdio buffer holds.
-const std::vector<std::string> kLong{"-spectrum", "long", "-limit", "0",      "4999",
+const std::vector<std::string> kLong{"-spectrum", "long", "-limit",  "0", "4999",
                                      "-peaks",    "2500", "-widths", "5"};
 // A refusal: one short line.
-const std::vector<std::string> kRefused{"-spectrum", "nosuch", "-limit", "0",
-                                        "4999",      "-peaks", "2500",   "-widths", "5"};
+const std::vector<std::string> kRefused{"-spectrum", "nosuch", "-limit",  "0", "4999",
+                                        "-peaks",    "2500",   "-widths", "5"};
 
 struct Ended {
   int status = -1;  // exit status, or 128 + signal; -1 when it did not end in time
@@ -73,7 +73,10 @@ enum class Pipe { SigpipeDefault, SigpipeIgnored };
 
 // Runs tavrick with standard output into a pipe of which only `keep` bytes are
 // read before the reading end is closed.
-Ended run_reading(const Store& s, const std::vector<std::string>& args, std::size_t keep, Pipe how) {
+Ended run_reading(const Store& s,
+                  const std::vector<std::string>& args,
+                  std::size_t keep,
+                  Pipe how) {
   Ended e;
   int out[2];
   if (pipe(out) != 0) return e;
@@ -150,7 +153,8 @@ Ended run_reading(const Store& s, const std::vector<std::string>& args, std::siz
 
 // Runs tavrick through the shell with standard output redirected as `redirect`
 // says; returns the status and standard error.
-Ended run_redirected(const Store& s, const std::vector<std::string>& args,
+Ended run_redirected(const Store& s,
+                     const std::vector<std::string>& args,
                      const std::string& redirect) {
   const std::string errfile = s.dir.path + "/stderr";
   std::string cmd = "TAVRICK_EXPERIMENT='" + s.path + "' '" + testsupport::bin("tavrick") + "'";
@@ -214,9 +218,9 @@ TEST(ClosedDescriptor, OutputNeverLandsInTheStore) {
   EXPECT_EQ(e.status, 8);
   EXPECT_FALSE(sanitizer_report(e.err)) << e.err;
   EXPECT_TRUE(s.bytes() == before) << "the store changed";
-  EXPECT_EQ(testsupport::run({testsupport::bin("tavrick-store"), "--experiment", s.path, "list"})
-                .status,
-            0);
+  EXPECT_EQ(
+      testsupport::run({testsupport::bin("tavrick-store"), "--experiment", s.path, "list"}).status,
+      0);
 }
 
 }  // namespace

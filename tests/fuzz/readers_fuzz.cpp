@@ -21,8 +21,8 @@ using tavrick::tools::Bytes;
 using tavrick::tools::Imported;
 using tavrick::tools::ReadError;
 
-const std::array<const char*, 10> kNames = {
-    "in.txt", "in.csv", "in.spe", "in.Chn", "in.cnf", "in.n42", "in.xml", "in.mat", "in", "in.sto"};
+const std::array<const char*, 10> kNames = {"in.txt", "in.csv", "in.spe", "in.Chn", "in.cnf",
+                                            "in.n42", "in.xml", "in.mat", "in",     "in.sto"};
 
 void check(const std::vector<Imported>& spectra) {
   for (const auto& s : spectra) {
@@ -49,13 +49,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   try {
     switch (sel & 7u) {
-      case 0: check(tavrick::tools::read_text(file, name)); break;
-      case 1: check(tavrick::tools::read_csv(file, name)); break;
-      case 2: check(tavrick::tools::read_matrix(file, name)); break;
-      case 3: check(tavrick::tools::read_iaea_spe(file, name)); break;
-      case 4: check(tavrick::tools::read_chn(file, name)); break;
-      case 5: check(tavrick::tools::read_radware_spe(file, name)); break;
-      case 6: check(tavrick::tools::read_cnf(file, name)); break;
+      case 0:
+        check(tavrick::tools::read_text(file, name));
+        break;
+      case 1:
+        check(tavrick::tools::read_csv(file, name));
+        break;
+      case 2:
+        check(tavrick::tools::read_matrix(file, name));
+        break;
+      case 3:
+        check(tavrick::tools::read_iaea_spe(file, name));
+        break;
+      case 4:
+        check(tavrick::tools::read_chn(file, name));
+        break;
+      case 5:
+        check(tavrick::tools::read_radware_spe(file, name));
+        break;
+      case 6:
+        check(tavrick::tools::read_cnf(file, name));
+        break;
       default: {
         tavrick::tools::ReadOptions opt;
         if ((sel >> 7) != 0u) opt.detector = "Aa1";
