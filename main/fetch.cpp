@@ -2,8 +2,11 @@
 #include "main/fetch.h"
 
 #include <array>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "engine/pksrch.h"
@@ -48,6 +51,23 @@ void dump_arrays(const Settings& s, const Run& run) {
     for (int i = s.ilo; i <= s.ihi; ++i) std::fprintf(stderr, " %.17g", v[ch(i)]);
     std::fputc('\n', stderr);
   }
+}
+
+// Run starts as all zeros. A value-initialised Run is written byte by byte
+// (5 MB, every page faulted in: more than a small window's whole fit takes);
+// calloc hands out fresh zero pages for a block this large, and only the
+// pages of the window's channels are ever touched. Run is an aggregate of
+// arrays and scalars whose initial values are all zero bits, so the zeroed
+// storage holds it as value-initialisation would.
+struct FreeRun {
+  void operator()(Run* r) const { std::free(r); }
+};
+static_assert(std::is_aggregate_v<Run> && std::is_trivially_destructible_v<Run>);
+
+std::unique_ptr<Run, FreeRun> new_run() {
+  void* p = std::calloc(1, sizeof(Run));
+  if (p == nullptr) throw std::bad_alloc();
+  return std::unique_ptr<Run, FreeRun>(static_cast<Run*>(p));
 }
 
 }  // namespace
@@ -140,7 +160,7 @@ void list(Run& run, std::FILE* out) {
 }
 
 int fetch_and_fit(Settings& s, spectrum::Host& host, std::FILE* out) {
-  const auto run = std::make_unique<Run>();
+  const auto run = new_run();
   fetch(s, host, *run, out);
   if constexpr (kDiagnosticDump) dump_settings(s);
   fit(s, *run, out);
