@@ -69,6 +69,13 @@ int peakReach(const double* a, int ma, int n, double cut, double* lo, double* hi
 // the background, a sum begun at +0 that is never -0, so adding such a term
 // changes no bit and the term need not be computed.
 inline constexpr double kExpZeroB = 28.0;
+// Within the span exp(-t) is not called for t at or above this: the result
+// would be exactly +0 (see above), reached only through the library's slow
+// underflow path.
+inline constexpr double kExpZeroT = 746.0;
+
+// exp(-t), also for t = b^2 beyond the range of doubles' exponentials.
+inline double expNeg(double t) { return t >= kExpZeroT ? 0.0 : std::exp(-t); }
 
 // The channel offsets 0 .. last of a window at which a peak at centroid c
 // with widths wlow, whigh (left of c, from c on) can have |b| <= kExpZeroB:

@@ -207,6 +207,15 @@ void Mrq::mrqcofFull(const FitArgs& f, const double* a, double* alpha, double* b
 // or sum that overflowed) could turn such a left-out term into NaN, so a pass
 // that meets one, in the parameters or in any result, is done again by the
 // full update.
+void Mrq::storeBlock(const Mat1<double>& al, const Vec1<double>& be, int nheld) {
+  std::size_t idx = 0;
+  for (int p = 0; p < nheld; ++p) {
+    const int j = held_[static_cast<std::size_t>(p)];
+    be(j) = lbe_[static_cast<std::size_t>(p)];
+    for (int q = 0; q <= p; ++q) al(j, held_[static_cast<std::size_t>(q)]) = loc_[idx++];
+  }
+}
+
 bool Mrq::mrqcofSparse(const FitArgs& f, const double* a, double* alpha, double* beta,
                        double& chisq) {
   const Vec1<const double> x{f.x};
@@ -252,6 +261,7 @@ bool Mrq::mrqcofSparse(const FitArgs& f, const double* a, double* alpha, double*
   PeakSet cand = 0;
   int nlo = 0;
   int nhi = 0;
+  int nheld = 0;
   for (int i = 1; i <= f.ndata; ++i) {
     const double xi = x(i);
     // Peaks whose reach starts at or before this point join; those whose
@@ -270,19 +280,43 @@ bool Mrq::mrqcofSparse(const FitArgs& f, const double* a, double* alpha, double*
     f.sparse->eval(xi, a, ymod, dyda_.data(), f.ma, f.npeaks, f.nbak, cand, act_.data(), nact);
     // Held slots come last in the ascending list and take no part.
     while (nact > 0 && act_[static_cast<std::size_t>(nact - 1)] > mfit) --nact;
+    // The running sums of the active block live in held_/loc_/lbe_ while
+    // the active slots stay the same (over most points: the background
+    // between peaks); they move back to alpha and beta, unchanged, when the
+    // slots change. Each sum is in one place at a time and takes its points
+    // in order, so only where it is kept differs.
+    bool same = nact == nheld;
+    for (int p = 0; same && p < nact; ++p) {
+      same = act_[static_cast<std::size_t>(p)] == held_[static_cast<std::size_t>(p)];
+    }
+    if (!same) {
+      storeBlock(al, be, nheld);
+      nheld = nact;
+      std::size_t idx = 0;
+      for (int p = 0; p < nact; ++p) {
+        const int j = act_[static_cast<std::size_t>(p)];
+        held_[static_cast<std::size_t>(p)] = j;
+        lbe_[static_cast<std::size_t>(p)] = be(j);
+        for (int q = 0; q <= p; ++q) loc_[idx++] = al(j, act_[static_cast<std::size_t>(q)]);
+      }
+    }
+    for (int p = 0; p < nact; ++p) {
+      dv_[static_cast<std::size_t>(p)] = dyda(act_[static_cast<std::size_t>(p)]);
+    }
     const double sig2i = 1.0 / (sig(i) * sig(i));
     const double dy = y(i) - ymod;
+    std::size_t idx = 0;
     for (int p = 0; p < nact; ++p) {
-      const int j = act_[static_cast<std::size_t>(p)];
-      const double wt = dyda(j) * sig2i;
+      const double wt = dv_[static_cast<std::size_t>(p)] * sig2i;
       for (int q = 0; q <= p; ++q) {
-        const int k = act_[static_cast<std::size_t>(q)];
-        al(j, k) = al(j, k) + wt * dyda(k);
+        loc_[idx] = loc_[idx] + wt * dv_[static_cast<std::size_t>(q)];
+        ++idx;
       }
-      be(j) = be(j) + dy * wt;
+      lbe_[static_cast<std::size_t>(p)] = lbe_[static_cast<std::size_t>(p)] + dy * wt;
     }
     chisq = chisq + dy * dy * sig2i;
   }
+  storeBlock(al, be, nheld);
   chisq = chisq / static_cast<double>(static_cast<float>(f.ndata));
 
   bool finite = std::isfinite(chisq);

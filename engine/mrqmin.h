@@ -112,6 +112,9 @@ class Mrq {
   bool mrqcofSparse(const FitArgs& f, const double* a, double* alpha, double* beta,
                     double& chisq);
 
+  // Writes the held block of running sums back into alpha and beta.
+  void storeBlock(const Mat1<double>& al, const Vec1<double>& be, int nheld);
+
   bool full_ = false;
   long sparsePasses_ = 0;
   double ochisq_ = 0.0;
@@ -127,6 +130,13 @@ class Mrq {
   std::array<int, kMaxPeaks> byLo_{};
   std::array<int, kMaxPeaks> byHi_{};
   std::array<int, kMaxPar> act_{};
+  // The running sums of the slots active at the latest points: their slots,
+  // the packed lower triangle of their curvature block, their gradient
+  // entries, and the point's derivatives of those slots.
+  std::array<int, kMaxPar> held_{};
+  std::array<double, kMaxPar*(kMaxPar + 1) / 2> loc_{};
+  std::array<double, kMaxPar> lbe_{};
+  std::array<double, kMaxPar> dv_{};
 };
 
 }  // namespace tavrick

@@ -60,7 +60,7 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
     const Span span = curveSpan(c, h, w, w, last);
     for (int xi = span.first; xi < span.end; ++xi) {
       const double b = (static_cast<double>(xi) - c) / w;
-      const double term = b < kCutoff ? h * std::exp(-(b * b)) : 0.0;
+      const double term = b < kCutoff ? h * expNeg(b * b) : 0.0;
       r.fit[r.ilo + xi] = r.fit[r.ilo + xi] + term;
     }
   }

@@ -51,7 +51,7 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
       const double u = sp(static_cast<float>(xi));
       const double d = u - c;
       const double b = d < 0.0 ? d / wlo : d / whi;
-      const double e = b < kCutoff ? std::exp(-(b * b)) : 0.0;
+      const double e = b < kCutoff ? expNeg(b * b) : 0.0;
       r.fit[r.ilo + xi] = r.fit[r.ilo + xi] + h * e;
     }
   }

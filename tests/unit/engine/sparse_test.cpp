@@ -237,6 +237,10 @@ TEST(CurveSpan, TermsOutsideAreExactZeros) {
   EXPECT_EQ(std::exp(-745.2), 0.0);
   EXPECT_GT(std::exp(-745.0), 0.0);
   EXPECT_EQ(std::exp(-(tavrick::kExpZeroB * tavrick::kExpZeroB)), 0.0);
+  EXPECT_EQ(std::exp(-tavrick::kExpZeroT), 0.0);
+  EXPECT_FALSE(std::signbit(std::exp(-tavrick::kExpZeroT)));
+  EXPECT_EQ(tavrick::expNeg(1e300), 0.0);
+  EXPECT_EQ(tavrick::expNeg(745.0), std::exp(-745.0));
   // Every channel left out has |b| > 28 with the b the curves compute.
   bench::Rng rng(5);
   for (int t = 0; t < 2000; ++t) {
