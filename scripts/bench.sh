@@ -33,7 +33,9 @@ for c in $cases; do
 done
 
 echo "bench: fit benchmarks (sparse and full update)..." >&2
-"$bench" --benchmark_out="$tmp/fit.csv" --benchmark_out_format=csv >/dev/null 2>&1
+# Repetitions interleaved at random: a busy machine slows both updates alike.
+"$bench" --benchmark_enable_random_interleaving=true --benchmark_out="$tmp/fit.csv" \
+  --benchmark_out_format=csv >/dev/null 2>&1
 
 # The whole command, median and least wall time of $runs runs after one warm-up.
 echo "bench: whole command, $runs runs per case..." >&2
