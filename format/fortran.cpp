@@ -29,6 +29,12 @@ constexpr int kMaxScale = 100;
 // kMaxScale decimals.
 constexpr std::size_t kNumBuf = 1500;
 
+// The work and the text of one statement are bounded: nested repeat counts
+// multiply, so a hostile format such as (10000(10000(10000('x')))) would
+// otherwise run for hours. No statement of the program comes near either.
+constexpr long kMaxSteps = 1L << 22;
+constexpr std::size_t kMaxText = std::size_t{1} << 20;
+
 // Buffered output to a stream or, for format(), to a string.
 class Out {
  public:
@@ -58,6 +64,9 @@ class Out {
     raw('\n');
   }
 
+  // True once the statement has written its bound of text.
+  bool full() const { return total_ >= kMaxText; }
+
   bool finish() {
     flush();
     if (file_ != nullptr && std::ferror(file_) != 0) ok_ = false;
@@ -66,9 +75,11 @@ class Out {
 
  private:
   void settle() {
-    for (; pending_ > 0; --pending_) raw(' ');
+    for (; pending_ > 0 && !full(); --pending_) raw(' ');
+    pending_ = 0;
   }
   void raw(char c) {
+    ++total_;
     if (used_ == buf_.size()) flush();
     buf_[used_++] = c;
   }
@@ -86,6 +97,7 @@ class Out {
   std::string* text_;
   std::array<char, 1024> buf_{};
   std::size_t used_ = 0;
+  std::size_t total_ = 0;  // characters of this statement so far
   std::size_t pending_ = 0;
   bool ok_ = true;
 };
@@ -412,7 +424,8 @@ void run(Out& out, std::string_view fmt, std::span<const Item> items) {
   depth = 1;
   revert_start = cur.pos();
 
-  for (;;) {
+  for (long steps = 0;; ++steps) {
+    if (steps == kMaxSteps || out.full()) return;
     t = grammar::next_token(cur);
     switch (t.kind) {
       case Tok::End:  // unbalanced parentheses
