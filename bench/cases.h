@@ -63,8 +63,8 @@ struct Case {
   std::string title;
   int nchan = 0;
   Shape shape = Shape::gauss;
-  bool sameWidth = false;  // one common free width
-  int order = 1;           // background polynomial order
+  bool sameWidth = false;            // one common free width
+  int order = 1;                     // background polynomial order
   std::vector<double> background{};  // coefficients of ch^0, ch^1, ...
   std::vector<Peak> peaks{};
   std::vector<double> counts{};
@@ -84,8 +84,8 @@ struct Case {
       a.insert(a.end(), {"-shape", "skew"});
     }
     if (shape == Shape::lorentz) a.insert(a.end(), {"-shape", "lorentz"});
-    a.insert(a.end(), {"-widthopt", sameWidth ? "same" : "different", "-order",
-                       std::to_string(order)});
+    a.insert(a.end(),
+             {"-widthopt", sameWidth ? "same" : "different", "-order", std::to_string(order)});
     return a;
   }
 
@@ -99,14 +99,20 @@ struct Case {
 
   // Engine arguments for the same request, as the command's option phase
   // sets them; the per-peak arrays are filled into the caller's storage.
-  KorvelArgs korvelArgs(double* pos, double* fwhmin, double* fwloin, const double* spec,
-                        double* fit, double* pk, double* bk) const {
+  KorvelArgs korvelArgs(double* pos,
+                        double* fwhmin,
+                        double* fwloin,
+                        const double* spec,
+                        double* fit,
+                        double* pk,
+                        double* bk) const {
     const int n = static_cast<int>(peaks.size());
     for (int k = 0; k < n; ++k) {
       const Peak& p = peaks[static_cast<std::size_t>(k)];
       pos[k] = sp(static_cast<float>(std::stod(guess(p.pos))));
       fwhmin[k] = sp(static_cast<float>(std::stod(guess(p.fwhm))));
-      fwloin[k] = sp(static_cast<float>(std::stod(guess(shape == Shape::skew ? p.fwhmlo : p.fwhm))));
+      fwloin[k] =
+          sp(static_cast<float>(std::stod(guess(shape == Shape::skew ? p.fwhmlo : p.fwhm))));
     }
     KorvelArgs k{};
     k.spec = spec;
@@ -159,8 +165,7 @@ inline void fillCounts(Case& c, std::uint64_t seed) {
   c.counts.assign(static_cast<std::size_t>(c.nchan), 0.0);
   for (int ch = 0; ch < c.nchan; ++ch) {
     const double m = model(c, ch);
-    c.counts[static_cast<std::size_t>(ch)] =
-        static_cast<double>(rng.poisson(m > 0.0 ? m : 0.0));
+    c.counts[static_cast<std::size_t>(ch)] = static_cast<double>(rng.poisson(m > 0.0 ? m : 0.0));
   }
 }
 
@@ -236,10 +241,9 @@ inline std::vector<Case> cases() {
     Case c{"S7", "8 HPGe-like peaks, 4096 ch", 4096};
     c.order = 1;
     c.background = {60.0, -0.008};
-    c.peaks = {{310.4, 5200.0, 3.0, 3.0},   {702.8, 1800.0, 3.2, 3.2},
-               {1210.1, 900.0, 3.4, 3.4},   {1760.6, 2500.0, 3.7, 3.7},
-               {1766.9, 1100.0, 3.7, 3.7},  {2405.3, 700.0, 4.0, 4.0},
-               {3120.7, 1600.0, 4.2, 4.2},  {3804.2, 450.0, 4.5, 4.5}};
+    c.peaks = {{310.4, 5200.0, 3.0, 3.0},  {702.8, 1800.0, 3.2, 3.2},  {1210.1, 900.0, 3.4, 3.4},
+               {1760.6, 2500.0, 3.7, 3.7}, {1766.9, 1100.0, 3.7, 3.7}, {2405.3, 700.0, 4.0, 4.0},
+               {3120.7, 1600.0, 4.2, 4.2}, {3804.2, 450.0, 4.5, 4.5}};
     v.push_back(c);
   }
   std::uint64_t seed = 1;

@@ -127,10 +127,9 @@ int main(int argc, char** argv) {
         ->ReportAggregatesOnly(true);
     // The full update takes up to seconds on the large cases: one fit per
     // run there, three runs.
-    auto* full =
-        benchmark::RegisterBenchmark(("fit/" + c.name + "/full").c_str(), BM_Fit, &c, true)
-            ->Unit(benchmark::kMillisecond)
-            ->ReportAggregatesOnly(true);
+    auto* full = benchmark::RegisterBenchmark(("fit/" + c.name + "/full").c_str(), BM_Fit, &c, true)
+                     ->Unit(benchmark::kMillisecond)
+                     ->ReportAggregatesOnly(true);
     if (c.nchan > 8192) {
       full->Iterations(1)->Repetitions(3);
     } else {

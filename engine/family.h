@@ -52,13 +52,21 @@ inline void cutoffReach(double c, double wlow, double whigh, double cut, double&
 // whigh(k) give peak k's parameters. -1 when n is out of range or any of
 // a(1 .. ma) is not finite.
 template <class C, class Wl, class Wh>
-int peakReach(const double* a, int ma, int n, double cut, double* lo, double* hi, C centroid,
-              Wl wlow, Wh whigh) {
+int peakReach(const double* a,
+              int ma,
+              int n,
+              double cut,
+              double* lo,
+              double* hi,
+              C centroid,
+              Wl wlow,
+              Wh whigh) {
   if (n < 0 || n > kMaxPeaks || ma > kMaxPar) return -1;
   for (int j = 0; j < ma; ++j) {
     if (!std::isfinite(a[j])) return -1;
   }
-  for (int k = 1; k <= n; ++k) cutoffReach(centroid(k), wlow(k), whigh(k), cut, lo[k - 1], hi[k - 1]);
+  for (int k = 1; k <= n; ++k)
+    cutoffReach(centroid(k), wlow(k), whigh(k), cut, lo[k - 1], hi[k - 1]);
   return n;
 }
 

@@ -159,8 +159,8 @@ void Mrq::mrqcof(const FitArgs& f, const double* a, double* alpha, double* beta,
   mrqcofFull(f, a, alpha, beta, chisq);
 }
 
-void Mrq::mrqcofFull(const FitArgs& f, const double* a, double* alpha, double* beta,
-                     double& chisq) {
+void Mrq::mrqcofFull(
+    const FitArgs& f, const double* a, double* alpha, double* beta, double& chisq) {
   const Mat1<double> al{alpha, f.nca};
   const Vec1<double> be{beta};
   const Vec1<const double> x{f.x};
@@ -194,6 +194,15 @@ void Mrq::mrqcofFull(const FitArgs& f, const double* a, double* alpha, double* b
   }
 }
 
+void Mrq::storeBlock(const Mat1<double>& al, const Vec1<double>& be, int nheld) {
+  std::size_t idx = 0;
+  for (int p = 0; p < nheld; ++p) {
+    const int j = held_[static_cast<std::size_t>(p)];
+    be(j) = lbe_[static_cast<std::size_t>(p)];
+    for (int q = 0; q <= p; ++q) al(j, held_[static_cast<std::size_t>(q)]) = loc_[idx++];
+  }
+}
+
 // Why the sparse update has the bits of the full one. At a point the full
 // update adds wt(j) * dyda(k) to element (j, k) for every pair and dy * wt(j)
 // to beta(j); the sparse update leaves out the pairs where a slot belongs to
@@ -207,17 +216,8 @@ void Mrq::mrqcofFull(const FitArgs& f, const double* a, double* alpha, double* b
 // or sum that overflowed) could turn such a left-out term into NaN, so a pass
 // that meets one, in the parameters or in any result, is done again by the
 // full update.
-void Mrq::storeBlock(const Mat1<double>& al, const Vec1<double>& be, int nheld) {
-  std::size_t idx = 0;
-  for (int p = 0; p < nheld; ++p) {
-    const int j = held_[static_cast<std::size_t>(p)];
-    be(j) = lbe_[static_cast<std::size_t>(p)];
-    for (int q = 0; q <= p; ++q) al(j, held_[static_cast<std::size_t>(q)]) = loc_[idx++];
-  }
-}
-
-bool Mrq::mrqcofSparse(const FitArgs& f, const double* a, double* alpha, double* beta,
-                       double& chisq) {
+bool Mrq::mrqcofSparse(
+    const FitArgs& f, const double* a, double* alpha, double* beta, double& chisq) {
   const Vec1<const double> x{f.x};
   const Vec1<const int> lista{f.lista};
   const int mfit = f.mfit;

@@ -36,8 +36,16 @@ struct SparseModel {
   // there), dyda is written for the peaks inside their cut-off and for the
   // slots every point moves, and act(1 .. nact) lists these slots in
   // ascending order (room for kMaxPar). Allocates nothing.
-  void (*eval)(double x, const double* a, double& y, double* dyda, int ma, int npeaks, int nbak,
-               PeakSet cand, int* act, int& nact);
+  void (*eval)(double x,
+               const double* a,
+               double& y,
+               double* dyda,
+               int ma,
+               int npeaks,
+               int nbak,
+               PeakSet cand,
+               int* act,
+               int& nact);
 };
 
 // The points, parameters and matrices of one fit, as the start routine of a
@@ -109,8 +117,7 @@ class Mrq {
   // false when the sparse update cannot be used for this pass or has met a
   // value that is not finite; the full update then runs and overwrites all
   // it wrote.
-  bool mrqcofSparse(const FitArgs& f, const double* a, double* alpha, double* beta,
-                    double& chisq);
+  bool mrqcofSparse(const FitArgs& f, const double* a, double* alpha, double* beta, double& chisq);
 
   // Writes the held block of running sums back into alpha and beta.
   void storeBlock(const Mat1<double>& al, const Vec1<double>& be, int nheld);

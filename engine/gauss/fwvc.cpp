@@ -23,8 +23,16 @@ int reachFwvc(const double* a, int ma, int npeaks, int nbak, double* lo, double*
   return peakReach(a, ma, n, gauss::kCutoff, lo, hi, c, w, w);
 }
 
-void evalFwvc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak,
-              PeakSet cand, int* act, int& nact) {
+void evalFwvc(double x,
+              const double* a,
+              double& y,
+              double* dyda,
+              int,
+              int npeaks,
+              int nbak,
+              PeakSet cand,
+              int* act,
+              int& nact) {
   const Vec1<const double> av{a};
   const Vec1<double> d{dyda};
   const int n = (2 * npeaks + 1) / 2;

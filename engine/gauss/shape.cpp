@@ -10,8 +10,14 @@
 
 namespace tavrick::gauss {
 
-void runFit(const StartArgs& s, FitWork& w, std::FILE* out, int ndata, int ma, int mfit,
-            Model model, const SparseModel* sparse) {
+void runFit(const StartArgs& s,
+            FitWork& w,
+            std::FILE* out,
+            int ndata,
+            int ma,
+            int mfit,
+            Model model,
+            const SparseModel* sparse) {
   const FitArgs f{w.x.data(),
                   s.spec + s.ilo,
                   s.peaks + s.ilo,

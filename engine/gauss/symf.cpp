@@ -22,8 +22,16 @@ int reachSymf(const double* a, int ma, int, int nbak, double* lo, double* hi) {
   return peakReach(a, ma, n, gauss::kCutoff, lo, hi, c, w, w);
 }
 
-void evalSymf(double x, const double* a, double& y, double* dyda, int ma, int, int nbak,
-              PeakSet cand, int* act, int& nact) {
+void evalSymf(double x,
+              const double* a,
+              double& y,
+              double* dyda,
+              int ma,
+              int,
+              int nbak,
+              PeakSet cand,
+              int* act,
+              int& nact) {
   const Vec1<const double> av{a};
   const Vec1<double> d{dyda};
   const int n = (ma - nbak) / 2;

@@ -23,8 +23,16 @@ int reachSfwfc(const double* a, int ma, int npeaks, int nbak, double* lo, double
   return peakReach(a, ma, n, skew::kCutoff, lo, hi, c, wlo, whi);
 }
 
-void evalSfwfc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak,
-               PeakSet cand, int* act, int& nact) {
+void evalSfwfc(double x,
+               const double* a,
+               double& y,
+               double* dyda,
+               int,
+               int npeaks,
+               int nbak,
+               PeakSet cand,
+               int* act,
+               int& nact) {
   const Vec1<const double> av{a};
   const Vec1<double> d{dyda};
   const int n = npeaks;

@@ -62,8 +62,14 @@ inline void addBackground(double x, const double* a, double* dyda, int B, int nb
 // identity, so mfit alone decides which leading slots vary. The driver's
 // status is not examined: the result routine reports whatever the fit left.
 // sparse is the model's sparse form.
-void runFit(const StartArgs& s, FitWork& w, std::FILE* out, int ndata, int ma, int mfit,
-            Model model, const SparseModel* sparse);
+void runFit(const StartArgs& s,
+            FitWork& w,
+            std::FILE* out,
+            int ndata,
+            int ma,
+            int mfit,
+            Model model,
+            const SparseModel* sparse);
 
 // Where a variant keeps its parameters and what it holds. The slot of peak
 // k's centroid is c0 + cstep * k, likewise the height, the high-side width

@@ -22,8 +22,16 @@ int reachSkew(const double* a, int ma, int, int nbak, double* lo, double* hi) {
   return peakReach(a, ma, (ma - nbak + 3) / 4, skew::kCutoff, lo, hi, c, wlo, whi);
 }
 
-void evalSkew(double x, const double* a, double& y, double* dyda, int ma, int, int nbak,
-              PeakSet cand, int* act, int& nact) {
+void evalSkew(double x,
+              const double* a,
+              double& y,
+              double* dyda,
+              int ma,
+              int,
+              int nbak,
+              PeakSet cand,
+              int* act,
+              int& nact) {
   const Vec1<const double> av{a};
   const Vec1<double> d{dyda};
   y = 0.0;

@@ -25,8 +25,16 @@ int reachSkewf(const double* a, int ma, int npeaks, int nbak, double* lo, double
   return peakReach(a, ma, n, skew::kCutoff, lo, hi, c, wlo, whi);
 }
 
-void evalSkewf(double x, const double* a, double& y, double* dyda, int ma, int npeaks, int nbak,
-               PeakSet cand, int* act, int& nact) {
+void evalSkewf(double x,
+               const double* a,
+               double& y,
+               double* dyda,
+               int ma,
+               int npeaks,
+               int nbak,
+               PeakSet cand,
+               int* act,
+               int& nact) {
   const Vec1<const double> av{a};
   const Vec1<double> d{dyda};
   const int his = 2 * npeaks + 1;

@@ -108,10 +108,9 @@ bench::Case edgeCase(bench::Shape shape) {
   c.shape = shape;
   c.order = 2;
   c.background = {25.0, 4e-3, -1e-6};
-  c.peaks = {{6.0, 800.0, 7.0, 9.0},       {400.0, 1500.0, 8.0, 11.0},
-             {409.0, 700.0, 8.0, 11.0},    {1500.0, 2000.0, 9.0, 12.0},
-             {1522.0, 1200.0, 9.0, 12.0},  {1541.0, 900.0, 9.0, 12.0},
-             {2500.0, 300.0, 10.0, 13.0},  {2993.5, 1000.0, 8.0, 10.0}};
+  c.peaks = {{6.0, 800.0, 7.0, 9.0},      {400.0, 1500.0, 8.0, 11.0},  {409.0, 700.0, 8.0, 11.0},
+             {1500.0, 2000.0, 9.0, 12.0}, {1522.0, 1200.0, 9.0, 12.0}, {1541.0, 900.0, 9.0, 12.0},
+             {2500.0, 300.0, 10.0, 13.0}, {2993.5, 1000.0, 8.0, 10.0}};
   bench::fillCounts(c, 77);
   return c;
 }
@@ -132,8 +131,8 @@ void expectSame(const bench::Case& c, const Flags& f) {
   EXPECT_TRUE(sameBits(sparse.w->a.data(), full.w->a.data(), sparse.w->a.size())) << "a";
   EXPECT_TRUE(sameBits(sparse.w->covar.data(), full.w->covar.data(), sparse.w->covar.size()))
       << "covar";
-  EXPECT_TRUE(sameBits(sparse.w->fit.alpha.data(), full.w->fit.alpha.data(),
-                       sparse.w->fit.alpha.size()))
+  EXPECT_TRUE(
+      sameBits(sparse.w->fit.alpha.data(), full.w->fit.alpha.data(), sparse.w->fit.alpha.size()))
       << "alpha";
   EXPECT_TRUE(sameBits(&sparse.r.chisq, &full.r.chisq, 1)) << "chisq";
   EXPECT_TRUE(sameBits(sparse.fit.data(), full.fit.data(), kChanArray)) << "fit";
@@ -185,8 +184,16 @@ TEST(SparseUpdate, FallsBackToTheFullUpdateOnValuesThatAreNotFinite) {
       }
       return 2;
     }
-    static void eval(double x, const double* a, double& y, double* dyda, int, int, int,
-                     tavrick::PeakSet cand, int* act, int& nact) {
+    static void eval(double x,
+                     const double* a,
+                     double& y,
+                     double* dyda,
+                     int,
+                     int,
+                     int,
+                     tavrick::PeakSet cand,
+                     int* act,
+                     int& nact) {
       y = 0.0;
       nact = 0;
       for (int k = 0; k < 2; ++k) {
@@ -214,9 +221,9 @@ TEST(SparseUpdate, FallsBackToTheFullUpdateOnValuesThatAreNotFinite) {
     double a[4] = {50.0, 100.0, 150.0, h};
     std::vector<double> alS(tavrick::kNca * tavrick::kNca), alF(alS.size());
     double beS[4] = {}, beF[4] = {}, chS = 0.0, chF = 0.0;
-    const tavrick::FitArgs f{x.data(), y.data(), none.data(), none.data(), sig.data(), 200, a, 4,
-                             lista.data(), 4, nullptr, nullptr, tavrick::kNca, Two::full, 2, 0,
-                             &sm};
+    const tavrick::FitArgs f{
+        x.data(), y.data(), none.data(), none.data(),   sig.data(), 200, a, 4,  lista.data(),
+        4,        nullptr,  nullptr,     tavrick::kNca, Two::full,  2,   0, &sm};
     auto sparse = std::make_unique<tavrick::Mrq>();
     auto full = std::make_unique<tavrick::Mrq>();
     full->setFullUpdate(true);
@@ -369,7 +376,9 @@ TEST(Gaussj, StorageOrderLoopsMatchTheRowByRowElimination) {
       const double u = rng.uniform();
       v = kind == 0   ? std::floor(u * 7.0) - 3.0
           : kind == 1 ? (u - 0.5) * 1e3
-          : kind == 2 ? (u < 0.02 ? NAN : u < 0.3 ? 0.0 : u)
+          : kind == 2 ? (u < 0.02  ? NAN
+                         : u < 0.3 ? 0.0
+                                   : u)
                       : (u < 0.5 ? 1.0 : -1.0);
     }
     for (double& v : b) v = rng.uniform();
