@@ -112,6 +112,9 @@ class Mrq {
   // Passes of mrqcof the sparse update has made (for checks and benchmarks).
   long sparsePasses() const { return sparsePasses_; }
 
+  // The gradient of the accepted parameters (for checks).
+  const std::array<double, kMaxPar>& beta() const { return beta_; }
+
  private:
   void mrqcofFull(const FitArgs& f, const double* a, double* alpha, double* beta, double& chisq);
   // false when the sparse update cannot be used for this pass or has met a

@@ -134,6 +134,9 @@ void expectSame(const bench::Case& c, const Flags& f) {
   EXPECT_TRUE(
       sameBits(sparse.w->fit.alpha.data(), full.w->fit.alpha.data(), sparse.w->fit.alpha.size()))
       << "alpha";
+  EXPECT_TRUE(
+      sameBits(sparse.w->fit.mrq.beta().data(), full.w->fit.mrq.beta().data(), tavrick::kMaxPar))
+      << "beta";
   EXPECT_TRUE(sameBits(&sparse.r.chisq, &full.r.chisq, 1)) << "chisq";
   EXPECT_TRUE(sameBits(sparse.fit.data(), full.fit.data(), kChanArray)) << "fit";
   EXPECT_TRUE(sameBits(sparse.peaks.data(), full.peaks.data(), kChanArray)) << "peaks";
