@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -94,6 +95,11 @@ struct Store {
     add(host, "matrix", 0, std::vector<std::int32_t>(200, 1), 2);
     add(host, "zeros", 0, std::vector<std::int32_t>(300, 0));
     add(host, "flat", 0, std::vector<std::int32_t>(300, 50));
+    std::vector<std::int32_t> extreme(300);
+    for (std::size_t ch = 0; ch < extreme.size(); ++ch)
+      extreme[ch] = ch % 2 == 0 ? INT32_MAX : (ch % 3 == 0 ? INT32_MIN : 0);
+    add(host, "extreme", 0, extreme);
+    add(host, "wide-zeros", 0, std::vector<std::int32_t>(65536, 0));
   }
 
   static void add(spectrum::Host& host,
@@ -473,6 +479,21 @@ TEST(BadInput, FitsThatCannotSucceedStillList) {
     expect_complete(r, c.ilo, c.nchan, c.what);
     EXPECT_TRUE(failed_or_not_finite(r.out)) << c.what << "\n" << r.out.substr(0, 3000);
   }
+}
+
+TEST(BadInput, ExtremeCountsStillList) {
+  // Counts at both ends of the 32-bit range, and a whole 65536-channel
+  // window of zeros with the highest background order.
+  Store s;
+  expect_complete(s.run(fit("extreme")), 120, 81, "extreme counts");
+  expect_complete(s.run(fit("extreme", {"-shape", "skew", "-skews", "2"})), 120, 81,
+                  "extreme counts, skew");
+  expect_complete(s.run(fit("extreme", {"-shape", "lorentz", "-order", "5"})), 120, 81,
+                  "extreme counts, lorentz");
+  const Result r = s.run({"-spectrum", "wide-zeros", "-limit", "0", "65535", "-peaks", "100",
+                          "-widths", "3", "-order", "5"});
+  expect_complete(r, 0, 65536, "65536 zeros");
+  EXPECT_TRUE(failed_or_not_finite(r.out));
 }
 
 TEST(BadInput, ExtremeWidthsStillList) {
