@@ -9,8 +9,10 @@
 #   format   the formats and values of the gfortran vectors, one per seed
 #   readers  the real spectra in data/ and the golden spectra, each behind
 #            every reader's selector byte
-# SECONDS defaults to $TAVRICK_FUZZ_SECONDS, else 20. The seeds are made
-# afresh each run; the corpus the fuzzer grows stays in WORK-DIR/corpus.
+# Every input in tests/fuzz/regressions/KIND (inputs that once broke the
+# target) is a seed too. SECONDS defaults to $TAVRICK_FUZZ_SECONDS, else 20.
+# The seeds are made afresh each run; the corpus the fuzzer grows stays in
+# WORK-DIR/corpus.
 set -euo pipefail
 bin=$1 kind=$2 src=$3 work=$4
 seconds=${5:-${TAVRICK_FUZZ_SECONDS:-20}}
@@ -58,10 +60,14 @@ case $kind in
     ;;
 esac
 
+# Inputs that once broke a target stay among its seeds (tests/fuzz/regressions/KIND).
+dirs=("$work/corpus" "$seeds")
+if [ -d "$src/tests/fuzz/regressions/$kind" ]; then dirs+=("$src/tests/fuzz/regressions/$kind"); fi
+
 log=$work/fuzz.log
 status=0
 "$bin" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
-  -max_len=1048576 -artifact_prefix="$work/artifacts/" "$work/corpus" "$seeds" >"$log" 2>&1 ||
+  -max_len=1048576 -artifact_prefix="$work/artifacts/" "${dirs[@]}" >"$log" 2>&1 ||
   status=$?
 
 units=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
