@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "engine/search.h"
 #include "format/fortran.h"
 
 namespace tavrick {
@@ -87,6 +88,36 @@ void printBackgroundArea(std::FILE* out, int nbak, const FitResults& res) {
   fortran::write(out, "( 3X,'Background Area',                                          3X,F12.2,' +/-',F10.2)",
                  res.bakarea, res.bakaerr);
   // clang-format on
+}
+
+void runFit(const StartArgs& s,
+            FitWork& w,
+            std::FILE* out,
+            int ndata,
+            int ma,
+            int mfit,
+            Model model,
+            const SparseModel* sparse) {
+  const FitArgs f{w.x.data(),
+                  s.spec + s.ilo,
+                  s.peaks + s.ilo,
+                  s.bkgrd + s.ilo,
+                  w.sig.data(),
+                  ndata,
+                  s.a,
+                  ma,
+                  w.lista.data(),
+                  mfit,
+                  s.covar,
+                  w.alpha.data(),
+                  kNca,
+                  model,
+                  s.npeaks,
+                  s.nbak,
+                  sparse};
+  double alamda = 0.0;
+  int ierr = 0;
+  search(w.mrq, out, f, s.chisq, alamda, ierr);
 }
 
 }  // namespace tavrick

@@ -144,4 +144,29 @@ void backgroundArea(const double* covar, int B, int nbak, int ilo, int ihi, FitR
 // nothing when nbak = 0 (a fit without background has no such line).
 void printBackgroundArea(std::FILE* out, int nbak, const FitResults& res);
 
+// Adds the background polynomial whose coefficients follow slot B to y and
+// sets its derivatives: dyda(B + j) = x^(j-1), j = 1 .. nbak, in double
+// powers. a and dyda point at slot 1.
+inline void addBackground(double x, const double* a, double* dyda, int B, int nbak, double& y) {
+  for (int j = 1; j <= nbak; ++j) {
+    const double p = ipow(x, j - 1);
+    y = y + a[B + j - 1] * p;
+    dyda[B + j - 1] = p;
+  }
+}
+
+// Runs the fit of a variant over the points set up by setupFitPoints: the
+// counts and curve slices start at channel ilo and the free-parameter list is
+// the identity, so mfit alone decides which leading slots vary. The driver's
+// status is not examined: the result routine reports whatever the fit left.
+// sparse is the model's sparse form (none: the full update).
+void runFit(const StartArgs& s,
+            FitWork& w,
+            std::FILE* out,
+            int ndata,
+            int ma,
+            int mfit,
+            Model model,
+            const SparseModel* sparse);
+
 }  // namespace tavrick

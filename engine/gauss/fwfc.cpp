@@ -46,7 +46,7 @@ void evalFwfc(double x,
     d(k) = t.e;
     listSlots(k, k, act, nact);
   });
-  gauss::addBackground(x, a, dyda, n, nbak, y);
+  addBackground(x, a, dyda, n, nbak, y);
   listSlots(n + 1, n + nbak, act, nact);
 }
 
@@ -66,7 +66,7 @@ void gfwfc(const StartArgs& s, FitWork& w, std::FILE* out) {
   }
   if (m != 0) startBackground(s.spec, s.ilo, s.ihi, m, &a(n + 1));
   a(2 * n + m + 1) = s.width / kFwhm;
-  gauss::runFit(s, w, out, ndata, 2 * n + m + 1, n + m, fgfwfc, &kSparse);
+  runFit(s, w, out, ndata, 2 * n + m + 1, n + m, fgfwfc, &kSparse);
 }
 
 void fgfwfc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak) {
@@ -80,7 +80,7 @@ void fgfwfc(double x, const double* a, double& y, double* dyda, int, int npeaks,
     y = y + t.f;
     d(k) = t.inside ? t.e : 0.0;
   }
-  gauss::addBackground(x, a, dyda, n, nbak, y);
+  addBackground(x, a, dyda, n, nbak, y);
 }
 
 void xfwfc(const ResultArgs& r, FitResults& res, std::FILE* out) {

@@ -47,7 +47,7 @@ void evalFwvc(double x,
     d(2 * k) = t.e;
     listSlots(2 * k - 1, 2 * k, act, nact);
   });
-  gauss::addBackground(x, a, dyda, 2 * n, nbak, y);
+  addBackground(x, a, dyda, 2 * n, nbak, y);
   listSlots(2 * n + 1, 2 * n + nbak, act, nact);
 }
 
@@ -67,7 +67,7 @@ void gfwvc(const StartArgs& s, FitWork& w, std::FILE* out) {
   }
   if (m != 0) startBackground(s.spec, s.ilo, s.ihi, m, &a(2 * n + 1));
   a(2 * n + m + 1) = s.width / kFwhm;
-  gauss::runFit(s, w, out, ndata, 2 * n + m + 1, 2 * n + m, fgfwvc, &kSparse);
+  runFit(s, w, out, ndata, 2 * n + m + 1, 2 * n + m, fgfwvc, &kSparse);
 }
 
 void fgfwvc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak) {
@@ -87,7 +87,7 @@ void fgfwvc(double x, const double* a, double& y, double* dyda, int, int npeaks,
       d(2 * k) = 0.0;
     }
   }
-  gauss::addBackground(x, a, dyda, 2 * n, nbak, y);
+  addBackground(x, a, dyda, 2 * n, nbak, y);
 }
 
 void xfwvc(const ResultArgs& r, FitResults& res, std::FILE* out) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "engine/family.h"
 #include "engine/mrqmin.h"
 #include "engine/variant.h"
 
@@ -38,31 +39,6 @@ inline PeakTerm peakTerm(double x, double c, double h, double w) {
   t.f = h * t.e;
   return t;
 }
-
-// Adds the background polynomial whose coefficients follow slot B to y and
-// sets its derivatives: dyda(B + j) = x^(j-1), j = 1 .. nbak. a and dyda
-// point at slot 1.
-inline void addBackground(double x, const double* a, double* dyda, int B, int nbak, double& y) {
-  for (int j = 1; j <= nbak; ++j) {
-    const double p = ipow(x, j - 1);
-    y = y + a[B + j - 1] * p;
-    dyda[B + j - 1] = p;
-  }
-}
-
-// Runs the fit of a variant over the points set up by setupFitPoints: the
-// counts and curve slices start at channel ilo, the free-parameter list is
-// the identity, so mfit alone decides which leading slots are varied. The
-// driver's status is not examined: the result routine reports whatever the
-// fit left. sparse is the model's sparse form.
-void runFit(const StartArgs& s,
-            FitWork& w,
-            std::FILE* out,
-            int ndata,
-            int ma,
-            int mfit,
-            Model model,
-            const SparseModel* sparse);
 
 // Where a variant keeps its parameters and what it holds. Slot of peak k's
 // centroid is c0 + cstep * k (likewise h, w; wstep = 0 for a common width);

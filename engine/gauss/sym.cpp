@@ -46,7 +46,7 @@ void evalSym(double x,
     d(3 * k) = ((2.0 * t.f) * (t.b * t.b)) / wk;
     listSlots(3 * k - 2, 3 * k, act, nact);
   });
-  gauss::addBackground(x, a, dyda, 3 * n, nbak, y);
+  addBackground(x, a, dyda, 3 * n, nbak, y);
   listSlots(3 * n + 1, 3 * n + nbak, act, nact);
 }
 
@@ -66,7 +66,7 @@ void gsym(const StartArgs& s, FitWork& w, std::FILE* out) {
   }
   startBackground(s.spec, s.ilo, s.ihi, s.nbak, &a(3 * n + 1));
   const int ma = 3 * n + s.nbak;
-  gauss::runFit(s, w, out, ndata, ma, ma, fgaus, &kSparse);
+  runFit(s, w, out, ndata, ma, ma, fgaus, &kSparse);
 }
 
 void fgaus(double x, const double* a, double& y, double* dyda, int ma, int, int nbak) {
@@ -88,7 +88,7 @@ void fgaus(double x, const double* a, double& y, double* dyda, int ma, int, int 
       d(3 * k) = 0.0;
     }
   }
-  gauss::addBackground(x, a, dyda, 3 * n, nbak, y);
+  addBackground(x, a, dyda, 3 * n, nbak, y);
 }
 
 void xsym(const ResultArgs& r, FitResults& res, std::FILE* out) {

@@ -49,7 +49,7 @@ void evalSymf(double x,
     listSlots(2 * k - 1, 2 * k, act, nact);
   });
   d(2 * n + 1) = dw / w;
-  gauss::addBackground(x, a, dyda, 2 * n + 1, nbak, y);
+  addBackground(x, a, dyda, 2 * n + 1, nbak, y);
   listSlots(2 * n + 1, 2 * n + 1 + nbak, act, nact);
 }
 
@@ -69,7 +69,7 @@ void gsymf(const StartArgs& s, FitWork& w, std::FILE* out) {
   a(2 * n + 1) = s.width / kFwhm;
   startBackground(s.spec, s.ilo, s.ihi, s.nbak, &a(2 * n + 2));
   const int ma = 2 * n + s.nbak + 1;
-  gauss::runFit(s, w, out, ndata, ma, ma, fgausf, &kSparse);
+  runFit(s, w, out, ndata, ma, ma, fgausf, &kSparse);
 }
 
 void fgausf(double x, const double* a, double& y, double* dyda, int ma, int, int nbak) {
@@ -93,7 +93,7 @@ void fgausf(double x, const double* a, double& y, double* dyda, int ma, int, int
   }
   // The common width collects every peak's share and is divided once.
   d(2 * n + 1) = dw / w;
-  gauss::addBackground(x, a, dyda, 2 * n + 1, nbak, y);
+  addBackground(x, a, dyda, 2 * n + 1, nbak, y);
 }
 
 void xsymf(const ResultArgs& r, FitResults& res, std::FILE* out) {

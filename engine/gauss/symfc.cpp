@@ -49,7 +49,7 @@ void evalSymfc(double x,
     listSlots(k, k, act, nact);
   });
   d(n + nbak + 1) = dw / w;
-  gauss::addBackground(x, a, dyda, n, nbak, y);
+  addBackground(x, a, dyda, n, nbak, y);
   listSlots(n + 1, n + nbak + 1, act, nact);
 }
 
@@ -69,7 +69,7 @@ void gsymfc(const StartArgs& s, FitWork& w, std::FILE* out) {
   }
   a(n + m + 1) = s.width / kFwhm;
   if (m != 0) startBackground(s.spec, s.ilo, s.ihi, m, &a(n + 1));
-  gauss::runFit(s, w, out, ndata, 2 * n + m + 1, n + m + 1, fsymfc, &kSparse);
+  runFit(s, w, out, ndata, 2 * n + m + 1, n + m + 1, fsymfc, &kSparse);
 }
 
 void fsymfc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak) {
@@ -91,7 +91,7 @@ void fsymfc(double x, const double* a, double& y, double* dyda, int, int npeaks,
   }
   // The common width collects every peak's share and is divided once.
   d(n + nbak + 1) = dw / w;
-  gauss::addBackground(x, a, dyda, n, nbak, y);
+  addBackground(x, a, dyda, n, nbak, y);
 }
 
 void xsymfc(const ResultArgs& r, FitResults& res, std::FILE* out) {

@@ -21,7 +21,8 @@ void glor(const StartArgs& s, FitWork& w, std::FILE* out) {
     a(3 * k) = s.fwhmin[i] * 0.5;
   }
   startBackground(s.spec, s.ilo, s.ihi, kMaxBak, &a(3 * n + 1));
-  lorentz::runFit(s, w, out, ndata, 3 * n + s.nbak, flor);
+  const int ma = 3 * n + s.nbak;
+  runFit(s, w, out, ndata, ma, ma, flor, nullptr);
 }
 
 void flor(double x, const double* a, double& y, double* dyda, int ma, int, int nbak) {
@@ -38,7 +39,7 @@ void flor(double x, const double* a, double& y, double* dyda, int ma, int, int n
     d(3 * k - 1) = p.f;
     d(3 * k) = (((2.0 * h) * b) * p.e) * (1.0 - p.f);
   }
-  lorentz::addBackground(x, a, dyda, ma - nbak, nbak, y);
+  addBackground(x, a, dyda, ma - nbak, nbak, y);
 }
 
 void xlor(const ResultArgs& r, FitResults& res, std::FILE* out) {

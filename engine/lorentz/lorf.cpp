@@ -22,7 +22,8 @@ void glorf(const StartArgs& s, FitWork& w, std::FILE* out) {
   }
   a(2 * n + 1) = s.width * 0.5;
   startBackground(s.spec, s.ilo, s.ihi, kMaxBak, &a(2 * n + 2));
-  lorentz::runFit(s, w, out, ndata, 2 * n + s.nbak + 1, florf);
+  const int ma = 2 * n + s.nbak + 1;
+  runFit(s, w, out, ndata, ma, ma, florf, nullptr);
 }
 
 void florf(double x, const double* a, double& y, double* dyda, int ma, int npeaks, int nbak) {
@@ -43,7 +44,7 @@ void florf(double x, const double* a, double& y, double* dyda, int ma, int npeak
     d(bs) = d(bs) + ((2.0 * h) * p.e) * (1.0 - p.f);
   }
   d(bs) = d(bs) * b;
-  lorentz::addBackground(x, a, dyda, ma - nbak, nbak, y);
+  addBackground(x, a, dyda, ma - nbak, nbak, y);
 }
 
 void xlorf(const ResultArgs& r, FitResults& res, std::FILE* out) {

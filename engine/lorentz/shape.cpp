@@ -5,32 +5,9 @@
 #include <cstddef>
 
 #include "engine/family.h"
-#include "engine/search.h"
 #include "format/fortran.h"
 
 namespace tavrick::lorentz {
-
-void runFit(const StartArgs& s, FitWork& w, std::FILE* out, int ndata, int ma, Model model) {
-  const FitArgs f{w.x.data(),
-                  s.spec + s.ilo,
-                  s.peaks + s.ilo,
-                  s.bkgrd + s.ilo,
-                  w.sig.data(),
-                  ndata,
-                  s.a,
-                  ma,
-                  w.lista.data(),
-                  ma,
-                  s.covar,
-                  w.alpha.data(),
-                  kNca,
-                  model,
-                  s.npeaks,
-                  s.nbak};
-  double alamda = 0.0;
-  int ierr = 0;
-  search(w.mrq, out, f, s.chisq, alamda, ierr);
-}
 
 void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout& l) {
   const Vec1<const double> a{r.a};

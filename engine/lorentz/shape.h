@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "engine/family.h"
 #include "engine/mrqmin.h"
 #include "engine/variant.h"
 
@@ -36,22 +37,6 @@ inline PeakTerm peakTerm(double x, double c, double h, double b) {
   t.g = t.f * h;
   return t;
 }
-
-// Adds the background polynomial whose coefficients follow slot B to y and
-// sets its derivatives: dyda(B + j) = x^(j-1), j = 1 .. nbak, in double
-// powers. a and dyda point at slot 1.
-inline void addBackground(double x, const double* a, double* dyda, int B, int nbak, double& y) {
-  for (int j = 1; j <= nbak; ++j) {
-    const double p = ipow(x, j - 1);
-    dyda[B + j - 1] = p;
-    y = y + a[B + j - 1] * p;
-  }
-}
-
-// Runs the fit over the points set up by setupFitPoints with every one of
-// the ma parameters free; the driver's status is not examined: the result
-// routine reports whatever the fit left.
-void runFit(const StartArgs& s, FitWork& w, std::FILE* out, int ndata, int ma, Model model);
 
 // Where a variant keeps its parameters: the slot of peak k's centroid is
 // c0 + cstep * k, likewise its height and its half width (bstep = 0 for a

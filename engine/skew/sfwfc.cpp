@@ -48,7 +48,7 @@ void evalSfwfc(double x,
     d(k) = p.e;
     listSlots(k, k, act, nact);
   });
-  skew::addBackground(x, a, dyda, n, nbak, y);
+  addBackground(x, a, dyda, n, nbak, y);
   listSlots(n + 1, n + nbak, act, nact);
 }
 
@@ -71,7 +71,7 @@ void gsfwfc(const StartArgs& s, FitWork& w, std::FILE* out) {
   }
   a(2 * n + m + 1) = s.width / kFwhm;
   a(2 * n + m + 2) = s.widlo / kFwhm;
-  skew::runFit(s, w, out, ndata, 2 * n + m + 2, n + m, fgsfwfc, &kSparse);
+  runFit(s, w, out, ndata, 2 * n + m + 2, n + m, fgsfwfc, &kSparse);
 }
 
 void fgsfwfc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak) {
@@ -87,7 +87,7 @@ void fgsfwfc(double x, const double* a, double& y, double* dyda, int, int npeaks
     y = y + h * p.e;
     d(k) = p.e;
   }
-  skew::addBackground(x, a, dyda, n, nbak, y);
+  addBackground(x, a, dyda, n, nbak, y);
 }
 
 void xsfwfc(const ResultArgs& r, FitResults& res, std::FILE* out) {

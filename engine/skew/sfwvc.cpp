@@ -50,7 +50,7 @@ void evalSfwvc(double x,
     d(2 * k) = p.e;
     listSlots(2 * k - 1, 2 * k, act, nact);
   });
-  skew::addBackground(x, a, dyda, 2 * n, nbak, y);
+  addBackground(x, a, dyda, 2 * n, nbak, y);
   listSlots(2 * n + 1, 2 * n + nbak, act, nact);
 }
 
@@ -73,7 +73,7 @@ void gsfwvc(const StartArgs& s, FitWork& w, std::FILE* out) {
   // widths take over slots that received background zeros.
   a(2 * n + m + 1) = s.width / kFwhm;
   a(2 * n + m + 2) = s.widlo / kFwhm;
-  skew::runFit(s, w, out, ndata, 2 * n + m + 2, 2 * n + m, fgsfwvc, &kSparse);
+  runFit(s, w, out, ndata, 2 * n + m + 2, 2 * n + m, fgsfwvc, &kSparse);
 }
 
 void fgsfwvc(double x, const double* a, double& y, double* dyda, int, int npeaks, int nbak) {
@@ -96,7 +96,7 @@ void fgsfwvc(double x, const double* a, double& y, double* dyda, int, int npeaks
       d(2 * k) = 0.0;
     }
   }
-  skew::addBackground(x, a, dyda, 2 * n, nbak, y);
+  addBackground(x, a, dyda, 2 * n, nbak, y);
 }
 
 void xsfwvc(const ResultArgs& r, FitResults& res, std::FILE* out) {

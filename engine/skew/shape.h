@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "engine/family.h"
 #include "engine/mrqmin.h"
 #include "engine/variant.h"
 
@@ -45,31 +46,6 @@ inline PeakTerm peakTerm(double x, double c, double whi, double wlo) {
   t.e = t.inside ? std::exp(-(t.b * t.b)) : 0.0;
   return t;
 }
-
-// Adds the background polynomial whose coefficients follow slot B to y and
-// sets its derivatives: dyda(B + j) = x^(j-1), j = 1 .. nbak, in double
-// powers. a and dyda point at slot 1.
-inline void addBackground(double x, const double* a, double* dyda, int B, int nbak, double& y) {
-  for (int j = 1; j <= nbak; ++j) {
-    const double p = ipow(x, j - 1);
-    y = y + a[B + j - 1] * p;
-    dyda[B + j - 1] = p;
-  }
-}
-
-// Runs the fit over the points set up by setupFitPoints: the counts and the
-// curve slices start at channel ilo and the free-parameter list is the
-// identity, so mfit alone decides which leading slots vary. The driver's
-// status is not examined: the result routine reports whatever the fit left.
-// sparse is the model's sparse form.
-void runFit(const StartArgs& s,
-            FitWork& w,
-            std::FILE* out,
-            int ndata,
-            int ma,
-            int mfit,
-            Model model,
-            const SparseModel* sparse);
 
 // Where a variant keeps its parameters and what it holds. The slot of peak
 // k's centroid is c0 + cstep * k, likewise the height, the high-side width

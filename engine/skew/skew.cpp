@@ -49,7 +49,7 @@ void evalSkew(double x,
     d(4 * k) = p.low ? dw : 0.0;
     listSlots(4 * k - 3, 4 * k, act, nact);
   });
-  skew::addBackground(x, a, dyda, ma - nbak, nbak, y);
+  addBackground(x, a, dyda, ma - nbak, nbak, y);
   listSlots(ma - nbak + 1, ma, act, nact);
 }
 
@@ -73,7 +73,7 @@ void gskew(const StartArgs& s, FitWork& w, std::FILE* out) {
   // which the parameter vector holds.
   startBackground(s.spec, s.ilo, s.ihi, kMaxBak, &a(4 * n + 1));
   const int ma = 4 * n + s.nbak;
-  skew::runFit(s, w, out, ndata, ma, ma, fskew, &kSparse);
+  runFit(s, w, out, ndata, ma, ma, fskew, &kSparse);
 }
 
 void fskew(double x, const double* a, double& y, double* dyda, int ma, int, int nbak) {
@@ -100,7 +100,7 @@ void fskew(double x, const double* a, double& y, double* dyda, int ma, int, int 
       d(4 * k) = 0.0;
     }
   }
-  skew::addBackground(x, a, dyda, ma - nbak, nbak, y);
+  addBackground(x, a, dyda, ma - nbak, nbak, y);
 }
 
 void xskew(const ResultArgs& r, FitResults& res, std::FILE* out) {

@@ -60,7 +60,7 @@ void evalSkewf(double x,
   d(his) = d(his) / whi;
   d(los) = d(los) / wlo;
   listSlots(his, los, act, nact);
-  skew::addBackground(x, a, dyda, ma - nbak, nbak, y);
+  addBackground(x, a, dyda, ma - nbak, nbak, y);
   listSlots(ma - nbak + 1, ma, act, nact);
 }
 
@@ -81,7 +81,7 @@ void gskewf(const StartArgs& s, FitWork& w, std::FILE* out) {
   a(2 * n + 2) = s.width / kFwhm;
   startBackground(s.spec, s.ilo, s.ihi, kMaxBak, &a(2 * n + 3));
   const int ma = 2 * n + s.nbak + 2;
-  skew::runFit(s, w, out, ndata, ma, ma, fskewf, &kSparse);
+  runFit(s, w, out, ndata, ma, ma, fskewf, &kSparse);
 }
 
 void fskewf(double x, const double* a, double& y, double* dyda, int ma, int npeaks, int nbak) {
@@ -113,7 +113,7 @@ void fskewf(double x, const double* a, double& y, double* dyda, int ma, int npea
   }
   d(his) = d(his) / whi;
   d(los) = d(los) / wlo;
-  skew::addBackground(x, a, dyda, ma - nbak, nbak, y);
+  addBackground(x, a, dyda, ma - nbak, nbak, y);
 }
 
 void xskewf(const ResultArgs& r, FitResults& res, std::FILE* out) {
