@@ -8,7 +8,9 @@ CMAKE_ARGS ?=
 
 # System packages the build needs (Debian names).
 PACKAGES = cmake g++ make libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev \
-           libpugixml-dev tcl sqlite3
+           libpugixml-dev tcl sqlite3 valgrind
+# and for the fuzz targets
+FUZZ_PACKAGES = clang libclang-rt-14-dev
 
 .PHONY: all build demo test test-san deps bench fuzz fuzz-build test-fuzz clean
 
@@ -47,6 +49,7 @@ test-san: deps
 # labelled "fuzz"), `make fuzz` for FUZZ_SECONDS each; both print the corpus
 # size and the executions per second.
 fuzz-build: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="$(FUZZ_PACKAGES)"
 	@command -v clang >/dev/null && command -v clang++ >/dev/null || \
 	  { echo "fuzzing needs clang and clang++ (with libclang-rt-dev)"; exit 1; }
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
