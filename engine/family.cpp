@@ -33,6 +33,15 @@ int nearestChannel(double pos) {
 
 double startHeight(const double* spec, double pos) { return spec[nearestChannel(pos)]; }
 
+void startPeaks(const StartArgs& s, double* a, int c0, int cstep, int h0, int hstep) {
+  const Vec1<double> av{a};
+  for (int k = 1; k <= s.npeaks; ++k) {
+    const double pos = s.pos[static_cast<std::size_t>(k - 1)];
+    av(c0 + cstep * k) = pos - static_cast<double>(s.ilo);
+    av(h0 + hstep * k) = startHeight(s.spec, pos);
+  }
+}
+
 void startBackground(const double* spec, int ilo, int ihi, int count, double* b) {
   if (count >= 1) b[0] = spec[ilo];
   if (count >= 2) {

@@ -27,6 +27,11 @@ int nearestChannel(double pos);
 // nearest to pos.
 double startHeight(const double* spec, double pos);
 
+// Start values of the peaks: for k = 1 .. npeaks, the centroid offset
+// pos(k) - ilo goes to slot c0 + cstep * k and the start height to slot
+// h0 + hstep * k. a points at slot 1.
+void startPeaks(const StartArgs& s, double* a, int c0, int cstep, int h0, int hstep);
+
 // Writes `count` background start values from b (b points at the slot of b1):
 // b1 = spec(ilo), b2 = (spec(ihi) - spec(ilo)) / (ihi - ilo), the rest 0.
 // A one-channel window gets b2 = 0 rather than a division by zero. Writes

@@ -59,11 +59,7 @@ void gfwfc(const StartArgs& s, FitWork& w, std::FILE* out) {
   const Vec1<double> a{s.a};
   const int n = s.npeaks;
   const int m = s.nbak;
-  for (int k = 1; k <= n; ++k) {
-    const std::size_t i = static_cast<std::size_t>(k - 1);
-    a(k) = startHeight(s.spec, s.pos[i]);
-    a(n + m + k) = s.pos[i] - static_cast<double>(s.ilo);
-  }
+  startPeaks(s, s.a, n + m, 1, 0, 1);
   if (m != 0) startBackground(s.spec, s.ilo, s.ihi, m, &a(n + 1));
   a(2 * n + m + 1) = s.width / kFwhm;
   runFit(s, w, out, ndata, 2 * n + m + 1, n + m, fgfwfc, &kSparse);

@@ -58,12 +58,8 @@ void gsym(const StartArgs& s, FitWork& w, std::FILE* out) {
   const int ndata = setupFitPoints(s, w);
   const Vec1<double> a{s.a};
   const int n = s.npeaks;
-  for (int k = 1; k <= n; ++k) {
-    const std::size_t i = static_cast<std::size_t>(k - 1);
-    a(3 * k - 2) = s.pos[i] - static_cast<double>(s.ilo);
-    a(3 * k - 1) = startHeight(s.spec, s.pos[i]);
-    a(3 * k) = s.fwhmin[i] / kFwhm;
-  }
+  startPeaks(s, s.a, -2, 3, -1, 3);
+  for (int k = 1; k <= n; ++k) a(3 * k) = s.fwhmin[static_cast<std::size_t>(k - 1)] / kFwhm;
   startBackground(s.spec, s.ilo, s.ihi, s.nbak, &a(3 * n + 1));
   const int ma = 3 * n + s.nbak;
   runFit(s, w, out, ndata, ma, ma, fgaus, &kSparse);

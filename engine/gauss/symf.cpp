@@ -61,11 +61,7 @@ void gsymf(const StartArgs& s, FitWork& w, std::FILE* out) {
   const int ndata = setupFitPoints(s, w);
   const Vec1<double> a{s.a};
   const int n = s.npeaks;
-  for (int k = 1; k <= n; ++k) {
-    const std::size_t i = static_cast<std::size_t>(k - 1);
-    a(2 * k - 1) = s.pos[i] - static_cast<double>(s.ilo);
-    a(2 * k) = startHeight(s.spec, s.pos[i]);
-  }
+  startPeaks(s, s.a, -1, 2, 0, 2);
   a(2 * n + 1) = s.width / kFwhm;
   startBackground(s.spec, s.ilo, s.ihi, s.nbak, &a(2 * n + 2));
   const int ma = 2 * n + s.nbak + 1;

@@ -13,10 +13,9 @@ void glor(const StartArgs& s, FitWork& w, std::FILE* out) {
   const int ndata = setupFitPoints(s, w);
   const Vec1<double> a{s.a};
   const int n = s.npeaks;
+  startPeaks(s, s.a, -2, 3, -1, 3);
   for (int k = 1; k <= n; ++k) {
     const std::size_t i = static_cast<std::size_t>(k - 1);
-    a(3 * k - 2) = s.pos[i] - static_cast<double>(s.ilo);
-    a(3 * k - 1) = startHeight(s.spec, s.pos[i]);
     // The half width at half maximum is half the FWHM guess.
     a(3 * k) = s.fwhmin[i] * 0.5;
   }

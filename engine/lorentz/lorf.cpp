@@ -15,11 +15,7 @@ void glorf(const StartArgs& s, FitWork& w, std::FILE* out) {
   const int n = s.npeaks;
   // A clean vector: no slot keeps a value from an earlier fit.
   for (int j = 1; j <= kMaxPar; ++j) a(j) = 0.0;
-  for (int k = 1; k <= n; ++k) {
-    const std::size_t i = static_cast<std::size_t>(k - 1);
-    a(2 * k - 1) = s.pos[i] - static_cast<double>(s.ilo);
-    a(2 * k) = startHeight(s.spec, s.pos[i]);
-  }
+  startPeaks(s, s.a, -1, 2, 0, 2);
   a(2 * n + 1) = s.width * 0.5;
   startBackground(s.spec, s.ilo, s.ihi, kMaxBak, &a(2 * n + 2));
   const int ma = 2 * n + s.nbak + 1;

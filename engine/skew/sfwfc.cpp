@@ -64,11 +64,7 @@ void gsfwfc(const StartArgs& s, FitWork& w, std::FILE* out) {
   // The background goes first: the heights, centroids and widths written
   // after it take over the slots of its unused zeros.
   if (m != 0) startBackground(s.spec, s.ilo, s.ihi, kMaxBak, &a(n + 1));
-  for (int k = 1; k <= n; ++k) {
-    const std::size_t i = static_cast<std::size_t>(k - 1);
-    a(k) = startHeight(s.spec, s.pos[i]);
-    a(n + m + k) = s.pos[i] - static_cast<double>(s.ilo);
-  }
+  startPeaks(s, s.a, n + m, 1, 0, 1);
   a(2 * n + m + 1) = s.width / kFwhm;
   a(2 * n + m + 2) = s.widlo / kFwhm;
   runFit(s, w, out, ndata, 2 * n + m + 2, n + m, fgsfwfc, &kSparse);

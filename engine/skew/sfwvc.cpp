@@ -63,11 +63,7 @@ void gsfwvc(const StartArgs& s, FitWork& w, std::FILE* out) {
   const Vec1<double> a{s.a};
   const int n = s.npeaks;
   const int m = s.nbak;
-  for (int k = 1; k <= n; ++k) {
-    const std::size_t i = static_cast<std::size_t>(k - 1);
-    a(2 * k - 1) = s.pos[i] - static_cast<double>(s.ilo);
-    a(2 * k) = startHeight(s.spec, s.pos[i]);
-  }
+  startPeaks(s, s.a, -1, 2, 0, 2);
   if (m != 0) startBackground(s.spec, s.ilo, s.ihi, kMaxBak, &a(2 * n + 1));
   // Written after the background: with fewer than six coefficients the
   // widths take over slots that received background zeros.

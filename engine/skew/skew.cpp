@@ -61,10 +61,9 @@ void gskew(const StartArgs& s, FitWork& w, std::FILE* out) {
   const int ndata = setupFitPoints(s, w);
   const Vec1<double> a{s.a};
   const int n = s.npeaks;
+  startPeaks(s, s.a, -3, 4, -2, 4);
   for (int k = 1; k <= n; ++k) {
     const std::size_t i = static_cast<std::size_t>(k - 1);
-    a(4 * k - 3) = s.pos[i] - static_cast<double>(s.ilo);
-    a(4 * k - 2) = startHeight(s.spec, s.pos[i]);
     // Both flanks start from the peak's FWHM guess.
     a(4 * k - 1) = s.fwhmin[i] / kFwhm;
     a(4 * k) = s.fwhmin[i] / kFwhm;
