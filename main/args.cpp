@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "spectrum/numconv.h"
 
@@ -132,8 +133,30 @@ int Args::rlin(std::string_view name, float& result) {
   return status;
 }
 
+std::string one_line(std::string_view msg) {
+  std::string s;
+  s.reserve(msg.size());
+  for (const char c : msg) {
+    switch (c) {
+      case '\n': s += "\\n"; break;
+      case '\r': s += "\\r"; break;
+      case '\v': s += "\\v"; break;
+      case '\f': s += "\\f"; break;
+      default: s += c;
+    }
+  }
+  return s;
+}
+
 void crash(std::string_view msg, std::FILE* out) {
-  std::fwrite(msg.data(), 1, msg.size(), out);
+  // Only a message with a line break is copied: the common case allocates
+  // nothing, which matters when the message is "out of memory".
+  if (msg.find_first_of("\n\r\v\f") != std::string_view::npos) {
+    const std::string s = one_line(msg);
+    std::fwrite(s.data(), 1, s.size(), out);
+  } else {
+    std::fwrite(msg.data(), 1, msg.size(), out);
+  }
   std::fputc('\n', out);
   std::fflush(out);
   std::exit(8);
@@ -149,6 +172,14 @@ void sabend(const spectrum::Host& host, int status, std::FILE* out) {
   std::fputc('\n', out);
   std::fflush(out);
   std::exit(status);
+}
+
+int guarded(int (*body)(int, char**), int argc, char** argv) {
+  try {
+    return body(argc, argv);
+  } catch (const std::bad_alloc&) {
+    crash("out of memory");
+  }
 }
 
 void usage(std::string_view msg, std::FILE* out) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "spectrum/host.h"
@@ -52,6 +53,9 @@ class Args {
 
   // Number of arguments N, program name not counted.
   int countargs() const;
+  // True when the process has more arguments than the scan can look at; the
+  // command refuses such a line rather than silently dropping its tail.
+  bool too_many() const { return argc_ - 1 > kMaxArgs; }
   // Argument i into text, blank-padded, cut to 128 characters; all blanks
   // when there is no argument i.
   void findarg(std::int16_t i, ArgText& text) const;
@@ -84,8 +88,20 @@ class Args {
   FsArgs fsargs_;
 };
 
+// The refusal of a command line longer than the argument scan reads.
+inline constexpr std::string_view kTooManyArgs = "too many arguments (32766 maximum)";
+
+// msg with the characters that would end or split a line (LF, CR, VT, FF)
+// written as the escapes \n, \r, \v and \f, so an echoed word keeps a
+// message on one line.
+std::string one_line(std::string_view msg);
+
 // Writes msg as one line on out and ends the process with status 8.
 [[noreturn]] void crash(std::string_view msg, std::FILE* out = stdout);
+
+// Runs the command body and turns an exhausted memory into the command's
+// error path: the line "out of memory" and status 8.
+int guarded(int (*body)(int, char**), int argc, char** argv);
 
 // Writes the host library's last error text (at most 128 characters; an empty
 // line when it has none) as one line on out and ends the process with status.

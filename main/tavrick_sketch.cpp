@@ -11,10 +11,12 @@
 // process with status 8.
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 
@@ -76,11 +78,10 @@ std::FILE* open_listing(Args& args) {
   return f;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int sketch_command(int argc, char** argv, std::FILE*& listing) {
   Args args(argc, argv);
-  std::FILE* listing = open_listing(args);
+  listing = open_listing(args);
+  if (args.too_many()) crash(tavrick::kTooManyArgs, listing);
   tavrick::Settings settings;
   tavrick::options(args, settings, listing);
   SketchOptions opt;
@@ -127,4 +128,17 @@ int main(int argc, char** argv) {
   if (!list_ok) std::fputs("tavrick-sketch: error writing the listing\n", stderr);
   if (!script_ok || !list_ok) return 8;
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Closed pipes show up as failed writes (EPIPE), not as a silent death.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::FILE* listing = stderr;
+  try {
+    return sketch_command(argc, argv, listing);
+  } catch (const std::bad_alloc&) {
+    crash("out of memory", listing);
+  }
 }

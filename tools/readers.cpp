@@ -1,13 +1,14 @@
 // Whole-file reading for tavrick-store: load the bytes, pick the reader, check
 // what it made; and the calibration text every reader stores.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 
 #include "tools/reader.h"
 
@@ -19,23 +20,43 @@ namespace {
 // low enough that a wrong path to a huge file fails at once.
 constexpr std::int64_t kMaxFileBytes = std::int64_t{256} << 20;
 
-struct FileClose {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+// Closes a file descriptor on every path.
+struct Fd {
+  int fd;
+  explicit Fd(int f) : fd(f) {}
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
 };
 
 std::vector<unsigned char> load(const std::string& path) {
-  std::unique_ptr<std::FILE, FileClose> f(std::fopen(path.c_str(), "rb"));
-  if (!f) throw ReadError(path + ": cannot open: " + std::strerror(errno));
+  // A FIFO or a device would block in open or never end: refuse anything but
+  // a regular file before opening it, and open without blocking so that one
+  // swapped in meanwhile is caught by the check after the open.
   struct stat sb {};
-  if (::fstat(::fileno(f.get()), &sb) != 0) throw ReadError(path + ": " + std::strerror(errno));
+  if (::stat(path.c_str(), &sb) == 0 && !S_ISREG(sb.st_mode))
+    throw ReadError(path + ": not a regular file");
+  const int raw = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (raw < 0) throw ReadError(path + ": cannot open: " + std::strerror(errno));
+  const Fd fd(raw);
+  if (::fstat(raw, &sb) != 0) throw ReadError(path + ": " + std::strerror(errno));
   if (!S_ISREG(sb.st_mode)) throw ReadError(path + ": not a regular file");
   if (sb.st_size > kMaxFileBytes)
     throw ReadError(path + ": file of " + std::to_string(sb.st_size) + " bytes is larger than " +
                     std::to_string(kMaxFileBytes) + " bytes");
   std::vector<unsigned char> data(static_cast<std::size_t>(sb.st_size));
-  const std::size_t got = std::fread(data.data(), 1, data.size(), f.get());
-  if (got != data.size() || std::ferror(f.get()))
-    throw ReadError(path + ": read failed at byte " + std::to_string(got));
+  std::size_t got = 0;
+  while (got < data.size()) {
+    const ssize_t k = ::read(raw, data.data() + got, data.size() - got);
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0) throw ReadError(path + ": read failed at byte " + std::to_string(got) + ": " +
+                               std::strerror(errno));
+    if (k == 0) break;
+    got += static_cast<std::size_t>(k);
+  }
+  if (got != data.size()) throw ReadError(path + ": read failed at byte " + std::to_string(got));
   return data;
 }
 
