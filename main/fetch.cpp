@@ -76,6 +76,10 @@ void fetch(Settings& s, spectrum::Host& host, Run& run, std::FILE* msg) {
   int status = 0;
   host.sexpt(status);
   if (status != 0) crash("can't connect to experiment", msg);
+  // One read transaction from the look-up to the counts: the spectrum is seen
+  // in one version, or not at all ("spectrum not found").
+  host.snapshot(status);
+  if (status != 0) crash("can't connect to experiment", msg);
 
   spectrum::Ident ispec{};
   host.sname(ispec, s.name.data(), s.namelen, status);
@@ -111,6 +115,7 @@ void fetch(Settings& s, spectrum::Host& host, Run& run, std::FILE* msg) {
   const auto first = static_cast<std::size_t>(s.ilo);
   host.sread(ispec, s.ilo, run.nchan, 0, 0, run.idata.data() + first, 4, status);
   if (status != 0) sabend(host, 8, msg);
+  host.release();
 
   // Counts reach the engine through single precision: above 2^24 they lose
   // their lowest bits, as they always have.

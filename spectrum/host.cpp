@@ -1,24 +1,39 @@
 // Host spectrum library over one SQLite database file per experiment.
 //
-// Tables (schema version 1):
+// Tables (schema version 2):
 //   spectrum(id, name, title, label, base, size, rowbase, rows, kind,
-//            smallest, largest, counts)   counts: little-endian int32 blob
-//   calibration(spectrum, number, text)
+//            smallest, largest, counts, checksum)   counts: little-endian int32 blob
+//   calibration(spectrum, number, text, checksum)
 // The file carries application id 0x54617672 ("Tavr") and the schema version
 // in user_version; nothing is written to a file before both are checked.
+//
+// Every spectrum's geometry and counts, and every calibration text, carry a
+// 64-bit checksum written with them and checked whenever they are read, so
+// that damage to the file is reported as such and never fitted.
+//
+// The store uses SQLite's rollback journal. A connection is opened read-only
+// and becomes a writing one only when a routine writes: readers take nothing
+// but a shared lock on the file, create no file beside it (a store on
+// read-only media or in a folder of another user reads normally), and see
+// one committed version per transaction; a writer's journal exists only
+// while it commits.
 #include "spectrum/host.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <unordered_set>
 
 #include "spectrum/sqlite_handle.h"
 
@@ -50,12 +65,18 @@ constexpr const char* kMigrations[] = {
     "  number INTEGER NOT NULL CHECK (number >= 1),"
     "  text TEXT NOT NULL,"
     "  PRIMARY KEY (spectrum, number));",
+    // 1 -> 2: checksums of the counts and calibrations (filled by fill_checksums).
+    "ALTER TABLE spectrum ADD COLUMN checksum INTEGER;"
+    "ALTER TABLE calibration ADD COLUMN checksum INTEGER;",
 };
+// The version whose upgrade computes the checksums of what the store holds.
+constexpr int kChecksumVersion = 2;
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
 struct Err {
   int code = 0;
   std::string text;
+  int sqlite = 0;  // SQLite's extended result code, when SQLite failed
   explicit operator bool() const { return code != 0; }
 };
 
@@ -98,6 +119,57 @@ std::int32_t get_le(const unsigned char* p) {
   return static_cast<std::int32_t>(u);
 }
 
+// A 64-bit checksum over 32-bit words. Each step is a bijection of the state
+// for a given word and of the word for a given state, so a change of any one
+// word always changes the result; wider damage goes unnoticed with odds of
+// about 2^-64.
+class Checksum {
+ public:
+  void word(std::uint32_t w) {
+    h_ = (h_ ^ w) * 0x9E3779B97F4A7C15ull;
+    h_ ^= h_ >> 29;
+  }
+  // Bytes in little-endian words; a last partial word is padded with zeros
+  // (callers that hash texts add the length, so padding cannot collide).
+  void bytes(const unsigned char* p, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4)
+      word(static_cast<std::uint32_t>(p[i]) | (static_cast<std::uint32_t>(p[i + 1]) << 8) |
+           (static_cast<std::uint32_t>(p[i + 2]) << 16) |
+           (static_cast<std::uint32_t>(p[i + 3]) << 24));
+    if (i < n) {
+      std::uint32_t w = 0;
+      for (std::size_t k = i; k < n; ++k) w |= static_cast<std::uint32_t>(p[k]) << (8 * (k - i));
+      word(w);
+    }
+  }
+  std::int64_t value() const {
+    std::uint64_t h = h_ * 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 31;
+    return static_cast<std::int64_t>(h);
+  }
+
+ private:
+  std::uint64_t h_ = 0x6A09E667F3BCC908ull;
+};
+
+// The checksum of a spectrum starts with its geometry, so that a damaged
+// size or base is caught like damaged counts.
+Checksum counts_checksum_start(int base, int size, int rowbase, int rows) {
+  Checksum c;
+  for (const int v : {base, size, rowbase, rows}) c.word(static_cast<std::uint32_t>(v));
+  return c;
+}
+
+std::int64_t calibration_checksum(std::int32_t spectrum, int number, std::string_view text) {
+  Checksum c;
+  c.word(static_cast<std::uint32_t>(spectrum));
+  c.word(static_cast<std::uint32_t>(number));
+  c.word(static_cast<std::uint32_t>(text.size()));
+  c.bytes(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  return c.value();
+}
+
 std::string col_text(sqlite3_stmt* st, int col) {
   const unsigned char* p = sqlite3_column_text(st, col);
   if (p == nullptr) return {};
@@ -122,12 +194,19 @@ struct Row {
   int rowbase = 0;
   int rows = 0;
   int kind = 0;
+  std::int64_t bytes = 0;   // length of the stored counts
+  bool has_checksum = false;
+  std::int64_t checksum = 0;
 
   std::string who() const {
     return name.empty() ? "spectrum #" + std::to_string(number) : "spectrum '" + name + "'";
   }
   std::int64_t nrows() const { return std::max(rows, 1); }
   std::int64_t values() const { return static_cast<std::int64_t>(size) * nrows(); }
+  // The spectrum as a damage report names it.
+  std::string label_for_damage() const {
+    return name.empty() ? "#" + std::to_string(number) : name;
+  }
 };
 
 // Channel and row window of one sread or swrite, checked against a spectrum.
@@ -217,6 +296,13 @@ class Store {
 
   sqlite3* db() const { return db_.get(); }
   const std::string& path() const { return path_; }
+  // Whether the tables carry checksums (a store too old to upgrade, read
+  // where it cannot be written, has none).
+  bool checksums() const { return checksums_; }
+  void set_checksums(bool on) { checksums_ = on; }
+  // Whether this connection was opened for writing.
+  bool writing() const { return writing_; }
+  void set_writing(bool on) { writing_ = on; }
 
   // An SQLite failure as a status and text: what was being done, then SQLite's reason.
   Err sql_error(const std::string& what, int rc) const {
@@ -239,7 +325,8 @@ class Store {
       default:
         break;
     }
-    return {code, what + " in experiment '" + path_ + "' failed: " + sqlite3_errmsg(db())};
+    return {code, what + " in experiment '" + path_ + "' failed: " + sqlite3_errmsg(db()),
+            sqlite3_extended_errcode(db())};
   }
 
   Err exec(const char* text, const std::string& what) const {
@@ -263,11 +350,16 @@ class Store {
     return {};
   }
 
-  // The header of spectrum `number`, kNoSuchId when there is none.
-  Err load(std::int32_t number, const Ident& id, Row& row) const {
+  // The header of spectrum `number`, kNoSuchId when there is none. With
+  // whole, a header whose geometry is impossible or does not fit the length
+  // of its counts is damage (kDamaged): nothing may be read through it.
+  Err load(std::int32_t number, const Ident& id, Row& row, bool whole = true) const {
     if (number <= 0) return no_such(id);
     sql::Stmt st;
-    if (auto e = prepare("SELECT name, base, size, rowbase, rows, kind FROM spectrum WHERE id = ?",
+    if (auto e = prepare(checksums_ ? "SELECT name, base, size, rowbase, rows, kind, "
+                                      "length(counts), checksum FROM spectrum WHERE id = ?"
+                                    : "SELECT name, base, size, rowbase, rows, kind, "
+                                      "length(counts), NULL FROM spectrum WHERE id = ?",
                          st, "look-up of a spectrum"))
       return e;
     sqlite3_bind_int(st.get(), 1, number);
@@ -281,7 +373,22 @@ class Store {
     row.rowbase = col_int(st.get(), 3);
     row.rows = col_int(st.get(), 4);
     row.kind = col_int(st.get(), 5);
+    row.bytes = sqlite3_column_int64(st.get(), 6);
+    row.has_checksum = sqlite3_column_type(st.get(), 7) != SQLITE_NULL;
+    row.checksum = sqlite3_column_int64(st.get(), 7);
+    if (whole && !sound(row)) return damaged(row);
     return {};
+  }
+
+  // A header that can be trusted to describe its counts.
+  bool sound(const Row& row) const {
+    if (check_geometry(row.base, row.size, row.rowbase, row.rows)) return false;
+    if (row.bytes != row.values() * 4) return false;
+    return !checksums_ || row.has_checksum;
+  }
+
+  static Err damaged(const Row& row) {
+    return {kDamaged, "spectrum damaged: " + row.label_for_damage()};
   }
 
   Err no_such(const Ident& id) const {
@@ -289,26 +396,51 @@ class Store {
                            std::to_string(id.id2) + ") in experiment '" + path_ + "'"};
   }
 
-  // Opens the counts of a spectrum for incremental reading or writing and
-  // checks their length against the geometry (a damaged row must not lead
-  // to reads outside the blob).
+  // Opens the counts of a spectrum (already found sound by load) for
+  // incremental reading or writing.
   Err open_counts(const Row& row, bool write, sql::Blob& blob) const {
     sqlite3_blob* raw = nullptr;
     const int rc = sqlite3_blob_open(db(), "main", "spectrum", "counts", row.number, write ? 1 : 0,
                                      &raw);
     blob.reset(raw);
     if (rc != SQLITE_OK) return sql_error("access to the counts of " + row.who(), rc);
-    const std::int64_t bytes = sqlite3_blob_bytes(raw);
-    if (bytes != row.values() * 4)
-      return {kDamaged, "stored counts of " + row.who() + " are damaged: " + std::to_string(bytes) +
-                            " bytes where " + std::to_string(row.values()) + " counts need " +
-                            std::to_string(row.values() * 4)};
+    if (sqlite3_blob_bytes(raw) != row.bytes) return damaged(row);
+    return {};
+  }
+
+  // Reads the whole of an open counts blob in pieces through a small buffer
+  // and gives the checksum of the geometry and counts.
+  Err checksum_of(const Row& row, sqlite3_blob* blob, std::int64_t& out) const {
+    Checksum c = counts_checksum_start(row.base, row.size, row.rowbase, row.rows);
+    std::array<unsigned char, 16384> buf;
+    for (std::int64_t at = 0; at < row.bytes;) {
+      const auto n = static_cast<int>(std::min<std::int64_t>(buf.size(), row.bytes - at));
+      const int rc = sqlite3_blob_read(blob, buf.data(), n, static_cast<int>(at));
+      if (rc != SQLITE_OK) {
+        if ((rc & 0xFF) == SQLITE_CORRUPT) return damaged(row);
+        return sql_error("read of the counts of " + row.who(), rc);
+      }
+      c.bytes(buf.data(), static_cast<std::size_t>(n));
+      at += n;
+    }
+    out = c.value();
+    return {};
+  }
+
+  // Checks the counts of a sound header against their checksum.
+  Err verify(const Row& row, sqlite3_blob* blob) const {
+    if (!checksums_) return {};
+    std::int64_t sum = 0;
+    if (auto e = checksum_of(row, blob, sum)) return e;
+    if (sum != row.checksum) return damaged(row);
     return {};
   }
 
  private:
   sql::Db db_;
   std::string path_;
+  bool checksums_ = true;
+  bool writing_ = false;
 };
 
 namespace {
@@ -324,13 +456,16 @@ class Txn {
   Txn& operator=(const Txn&) = delete;
 
   // A write transaction takes the write lock at once (waiting up to the busy
-  // timeout), so it never fails half-way for want of the lock.
+  // timeout), so it never fails half-way for want of the lock. Inside a
+  // transaction already open (a snapshot held by the caller) it joins that one.
   Err begin(bool write) {
+    if (sqlite3_get_autocommit(s_.db()) == 0) return {};
     if (auto e = s_.exec(write ? "BEGIN IMMEDIATE" : "BEGIN", "start of a transaction")) return e;
     active_ = true;
     return {};
   }
   Err commit() {
+    if (!active_) return {};
     if (auto e = s_.exec("COMMIT", "commit")) return e;
     active_ = false;
     return {};
@@ -350,6 +485,47 @@ Err read_pragma(const Store& s, const char* text, std::int64_t& value) {
   return {};
 }
 
+// Computes the checksums of every spectrum and calibration of a store that
+// had none (inside the upgrade's transaction).
+Err fill_checksums(const Store& s) {
+  sql::Stmt st;
+  if (auto e = s.prepare("SELECT id, base, size, rowbase, rows, counts FROM spectrum", st,
+                         "checksums of the counts"))
+    return e;
+  sql::Stmt up;
+  if (auto e = s.prepare("UPDATE spectrum SET checksum = ? WHERE id = ?", up, "checksums"))
+    return e;
+  int rc = 0;
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    Checksum c = counts_checksum_start(col_int(st.get(), 1), col_int(st.get(), 2),
+                                       col_int(st.get(), 3), col_int(st.get(), 4));
+    const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(st.get(), 5));
+    c.bytes(p, static_cast<std::size_t>(sqlite3_column_bytes(st.get(), 5)));
+    sqlite3_reset(up.get());
+    sqlite3_bind_int64(up.get(), 1, c.value());
+    sqlite3_bind_int(up.get(), 2, col_int(st.get(), 0));
+    if (auto e = s.run(up.get(), "checksums of the counts")) return e;
+  }
+  if (rc != SQLITE_DONE) return s.sql_error("checksums of the counts", rc);
+  if (auto e = s.prepare("SELECT spectrum, number, text FROM calibration", st,
+                         "checksums of the calibrations"))
+    return e;
+  if (auto e = s.prepare("UPDATE calibration SET checksum = ? WHERE spectrum = ? AND number = ?",
+                         up, "checksums"))
+    return e;
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    sqlite3_reset(up.get());
+    sqlite3_bind_int64(up.get(), 1,
+                       calibration_checksum(col_int(st.get(), 0), col_int(st.get(), 1),
+                                            col_text(st.get(), 2)));
+    sqlite3_bind_int(up.get(), 2, col_int(st.get(), 0));
+    sqlite3_bind_int(up.get(), 3, col_int(st.get(), 1));
+    if (auto e = s.run(up.get(), "checksums of the calibrations")) return e;
+  }
+  if (rc != SQLITE_DONE) return s.sql_error("checksums of the calibrations", rc);
+  return {};
+}
+
 // Brings a store of our own from its version to the current one.
 Err migrate(const Store& s) {
   Txn txn(s);
@@ -360,9 +536,12 @@ Err migrate(const Store& s) {
     return {kNewerStore, "experiment '" + s.path() + "' has schema version " +
                              std::to_string(version) + "; this program knows up to " +
                              std::to_string(kSchemaVersion)};
-  for (auto v = version; v < kSchemaVersion; ++v)
+  for (auto v = version; v < kSchemaVersion; ++v) {
     if (auto e = s.exec(kMigrations[v], "schema upgrade to version " + std::to_string(v + 1)))
       return e;
+    if (v + 1 == kChecksumVersion)
+      if (auto e = fill_checksums(s)) return e;
+  }
   if (version < kSchemaVersion) {
     const std::string set = "PRAGMA user_version = " + std::to_string(kSchemaVersion);
     if (auto e = s.exec(set.c_str(), "schema upgrade")) return e;
@@ -370,15 +549,56 @@ Err migrate(const Store& s) {
   return txn.commit();
 }
 
-Err open_db(const std::string& path, sql::Db& db) {
+// A file path as the path of an SQLite URI: characters that would end it
+// or start an escape are written as %HH.
+std::string uri_path(const std::string& path) {
+  std::string out;
+  for (const char c : path) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '?' || c == '#' || c == '%' || u < 33 || u >= 127) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  // A relative path must not read as an authority ("file://host/...").
+  if (out.rfind("//", 0) == 0) out = "/" + out;
+  return out;
+}
+
+// Waits for a lock held by another connection: 1 ms at a time, up to the
+// busy timeout. Readers and a writer of the rollback journal take turns
+// between each other's transactions; SQLite's own handler sleeps ever longer
+// (up to 100 ms), so that a writer committing in a loop would starve readers.
+int wait_briefly(void*, int tries) {
+  if (tries >= kBusyTimeoutMs) return 0;
+  ::usleep(1000);
+  return 1;
+}
+
+// Opens the store file for reading only, or for reading and writing. A store
+// on a read-only file system is opened immutable: nothing can change it, and
+// SQLite then needs no lock and no file beside it (an older store in WAL
+// mode could not be read there otherwise).
+Err open_db(const std::string& path, sql::Db& db, bool write = true) {
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  int flags = write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
+  std::string name = path;
+  struct statvfs fs {};
+  if (!write && ::statvfs(path.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) {
+    name = "file:" + uri_path(path) + "?immutable=1";
+    flags |= SQLITE_OPEN_URI;
+  }
+  const int rc = sqlite3_open_v2(name.c_str(), &raw, flags, nullptr);
   db.reset(raw);
   if (rc != SQLITE_OK)
     return {kNoExperiment, "can't open experiment '" + path + "': " +
                                (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc))};
   sqlite3_extended_result_codes(raw, 1);
-  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  sqlite3_busy_handler(raw, wait_briefly, nullptr);
   return {};
 }
 
@@ -407,18 +627,83 @@ Err read_summary(const Store& s, sqlite3_stmt* st, Summary& out) {
   out.largest = col_int(st, 10);
   // Totals over whole 4-byte counts only, so a damaged row still lists.
   const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(st, 11));
-  const std::int64_t n = std::min<std::int64_t>(sqlite3_column_bytes(st, 11) / 4,
-                                                static_cast<std::int64_t>(out.size) *
-                                                    std::max(out.rows, 1));
+  const int bytes = sqlite3_column_bytes(st, 11);
+  const std::int64_t n = std::min<std::int64_t>(bytes / 4, static_cast<std::int64_t>(out.size) *
+                                                               std::max(out.rows, 1));
   out.total = 0;
   for (std::int64_t i = 0; i < n; ++i) out.total += get_le(p + 4 * i);
-  (void)s;
+  Row r;
+  r.base = out.base;
+  r.size = out.size;
+  r.rowbase = out.rowbase;
+  r.rows = out.rows;
+  r.bytes = bytes;
+  r.has_checksum = sqlite3_column_type(st, 12) != SQLITE_NULL;
+  out.damaged = !s.sound(r);
+  if (!out.damaged && s.checksums()) {
+    Checksum c = counts_checksum_start(out.base, out.size, out.rowbase, out.rows);
+    c.bytes(p, static_cast<std::size_t>(bytes));
+    out.damaged = c.value() != sqlite3_column_int64(st, 12);
+  }
   return {};
 }
 
-constexpr const char* kSummarySql =
-    "SELECT id, coalesce(name, ''), title, label, base, size, rowbase, rows, kind, smallest, "
-    "largest, counts FROM spectrum";
+// Whether a calibration row (text in column 0, checksum in column 1) holds
+// what was written.
+bool calibration_sound(const Store& s, sqlite3_stmt* st, std::int32_t spectrum, int number) {
+  if (!s.checksums()) return true;
+  if (sqlite3_column_type(st, 1) == SQLITE_NULL) return false;
+  return calibration_checksum(spectrum, number, col_text(st, 0)) == sqlite3_column_int64(st, 1);
+}
+
+// The summary's columns; the last is the checksum (NULL in a store without).
+std::string summary_sql(const Store& s) {
+  return std::string(
+             "SELECT id, coalesce(name, ''), title, label, base, size, rowbase, rows, kind, "
+             "smallest, largest, counts, ") +
+         (s.checksums() ? "checksum" : "NULL") + " FROM spectrum";
+}
+
+// Opens the store (for writing when write and the file allows it), checks
+// that it is one of ours and not newer than this program; version receives
+// its schema version.
+Err open_checked(const std::string& path, bool write, std::unique_ptr<Store>& out,
+                 std::int64_t& version) {
+  sql::Db db;
+  if (auto e = open_db(path, db, write)) return e;
+  auto store = std::make_unique<Store>(std::move(db), path);
+  store->set_writing(write && sqlite3_db_readonly(store->db(), "main") == 0);
+  // Reads only, until the file is known to be ours.
+  std::int64_t app = 0;
+  if (Err e = read_pragma(*store, "PRAGMA application_id", app)) {
+    if (e.code == kNotStore || e.code == kDamaged)
+      return {kNotStore, "'" + path + "' is not a spectrum store: " + sqlite3_errmsg(store->db())};
+    return e;
+  }
+  if (app != kApplicationId)
+    return {kNotStore, "'" + path + "' is not a spectrum store (an SQLite file of another program)"};
+  if (auto e = read_pragma(*store, "PRAGMA user_version", version)) return e;
+  if (version > kSchemaVersion)
+    return {kNewerStore, "experiment '" + path + "' has schema version " + std::to_string(version) +
+                             "; this program knows up to " + std::to_string(kSchemaVersion)};
+  store->set_checksums(version >= kChecksumVersion);
+  // Deletes that follow references.
+  if (auto e = store->exec("PRAGMA foreign_keys = ON", "set-up")) return e;
+  out = std::move(store);
+  return {};
+}
+
+// Readies a writing connection: the rollback journal (an older store in WAL
+// mode is switched when no one else has it open; until then it stays in WAL),
+// and the schema upgraded to the current version.
+Err become_writer(Store& s, std::int64_t version) {
+  std::int64_t ignored = 0;
+  (void)read_pragma(s, "PRAGMA journal_mode = DELETE", ignored);
+  if (version < kSchemaVersion)
+    if (auto e = migrate(s)) return e;
+  s.set_checksums(true);
+  return {};
+}
 
 }  // namespace
 
@@ -468,37 +753,79 @@ void Host::sexpt(int& status) {
     fail(status, kNoExperiment, "experiment '" + path_ + "' is not a regular file");
     return;
   }
-  sql::Db db;
-  TAVRICK_TRY(open_db(path_, db));
-  auto store = std::make_unique<Store>(std::move(db), path_);
-
-  // Reads only, until the file is known to be ours.
-  std::int64_t app = 0;
+  if (sb.st_size == 0) {
+    fail(status, kNotStore, "'" + path_ + "' is an empty file, not a spectrum store");
+    return;
+  }
+  std::unique_ptr<Store> store;
   std::int64_t version = 0;
-  if (Err e = read_pragma(*store, "PRAGMA application_id", app)) {
-    fail(status, kNotStore, "'" + path_ + "' is not a spectrum store: " + sqlite3_errmsg(store->db()));
-    return;
+  Err e = open_checked(path_, false, store, version);
+  if (e && e.sqlite == SQLITE_READONLY_ROLLBACK) {
+    // A writer ended in the middle of a commit and left its journal: undo
+    // that write, as any writer opening the store would, then read.
+    std::unique_ptr<Store> w;
+    e = open_checked(path_, true, w, version);
+    if (!e && !w->writing())
+      e = {kReadOnly, "experiment '" + path_ +
+                          "' holds an unfinished write that only a program allowed to write "
+                          "it can undo"};
+    w.reset();
+    if (!e) e = open_checked(path_, false, store, version);
   }
-  if (app != kApplicationId) {
-    fail(status, kNotStore,
-         "'" + path_ + "' is not a spectrum store (an SQLite file of another program)");
-    return;
+  TAVRICK_TRY(std::move(e));
+  if (version < kSchemaVersion) {
+    // An older store is upgraded when this program may write it; otherwise
+    // it is read as it is (without checksums), which needs its tables.
+    std::unique_ptr<Store> w;
+    std::int64_t v = 0;
+    Err we = open_checked(path_, true, w, v);
+    if (!we && w->writing()) {
+      TAVRICK_TRY(become_writer(*w, v));
+      w.reset();
+      TAVRICK_TRY(open_checked(path_, false, store, version));
+    } else if (version < 1) {
+      fail(status, kReadOnly,
+           "experiment '" + path_ + "' of schema version " + std::to_string(version) +
+               " needs an upgrade, and it cannot be written");
+      return;
+    }
   }
-  TAVRICK_TRY(read_pragma(*store, "PRAGMA user_version", version));
-  if (version > kSchemaVersion) {
-    fail(status, kNewerStore,
-         "experiment '" + path_ + "' has schema version " + std::to_string(version) +
-             "; this program knows up to " + std::to_string(kSchemaVersion));
-    return;
-  }
-
-  // Ours: readers and one writer side by side, and deletes that follow references.
-  if (sqlite3_db_readonly(store->db(), "main") == 0)
-    TAVRICK_TRY(store->exec("PRAGMA journal_mode = WAL", "switch to WAL mode"));
-  TAVRICK_TRY(store->exec("PRAGMA foreign_keys = ON", "set-up"));
-  if (version < kSchemaVersion) TAVRICK_TRY(migrate(*store));
   store_ = std::move(store);
   status = 0;
+}
+
+bool Host::writable(int& status) {
+  if (!connected(status)) return false;
+  if (store_->writing()) return true;
+  if (sqlite3_get_autocommit(store_->db()) == 0) {
+    fail(status, kReadOnly, "write to experiment '" + path_ + "' while a read snapshot is held");
+    return false;
+  }
+  std::unique_ptr<Store> w;
+  std::int64_t version = 0;
+  Err e = open_checked(path_, true, w, version);
+  if (!e && !w->writing())
+    e = {kReadOnly, "experiment '" + path_ + "' cannot be written (a read-only file, folder or "
+                    "file system)"};
+  if (!e) e = become_writer(*w, version);
+  if (e) {
+    fail(status, e.code, std::move(e.text));
+    return false;
+  }
+  store_ = std::move(w);
+  return true;
+}
+
+void Host::snapshot(int& status) {
+  if (!connected(status)) return;
+  if (sqlite3_get_autocommit(store_->db()) != 0)
+    TAVRICK_TRY(store_->exec("BEGIN", "start of a read snapshot"));
+  status = 0;
+}
+
+void Host::release() {
+  if (store_ && sqlite3_get_autocommit(store_->db()) == 0)
+    sqlite3_exec(store_->db(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 void Host::create(int& status) {
@@ -519,9 +846,9 @@ void Host::create(int& status) {
     e = open_db(path_, db);
     if (!e) {
       auto store = std::make_unique<Store>(std::move(db), path_);
+      store->set_writing(true);
       const std::string app = "PRAGMA application_id = " + std::to_string(kApplicationId);
-      e = store->exec("PRAGMA journal_mode = WAL", "creation");
-      if (!e) e = store->exec(app.c_str(), "creation");
+      e = store->exec(app.c_str(), "creation");
       if (!e) e = store->exec("PRAGMA foreign_keys = ON", "creation");
       if (!e) e = migrate(*store);
       if (!e) store_ = std::move(store);
@@ -529,8 +856,7 @@ void Host::create(int& status) {
   }
   if (e) {
     ::unlink(path_.c_str());
-    ::unlink((path_ + "-wal").c_str());
-    ::unlink((path_ + "-shm").c_str());
+    ::unlink((path_ + "-journal").c_str());
     fail(status, e.code, std::move(e.text));
     return;
   }
@@ -592,15 +918,21 @@ void Host::sread(const Ident& id, int first, int count, int firstrow, int rowcou
   if (w.count > 0) {
     sql::Blob blob;
     TAVRICK_TRY(store_->open_counts(r, false, blob));
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(w.count * w.nrow * 4));
+    // The whole spectrum is checked before anything reaches dest.
+    TAVRICK_TRY(store_->verify(r, blob.get()));
+    // Then the window's counts go straight into dest, row by row, and are
+    // turned from little-endian in place.
     for (std::int64_t k = 0; k < w.nrow; ++k) {
       const std::int64_t offset = ((w.row0 + k) * r.size + w.first) * 4;
-      const int rc = sqlite3_blob_read(blob.get(), bytes.data() + k * w.count * 4,
+      const int rc = sqlite3_blob_read(blob.get(), dest + k * w.count,
                                        static_cast<int>(w.count * 4), static_cast<int>(offset));
       if (rc != SQLITE_OK) TAVRICK_TRY(store_->sql_error("read of the counts of " + r.who(), rc));
     }
     blob.reset();
-    for (std::int64_t i = 0; i < w.count * w.nrow; ++i) dest[i] = get_le(bytes.data() + 4 * i);
+    if constexpr (std::endian::native != std::endian::little) {
+      for (std::int64_t i = 0; i < w.count * w.nrow; ++i)
+        dest[i] = get_le(reinterpret_cast<const unsigned char*>(dest + i));
+    }
   }
   TAVRICK_TRY(txn.commit());
   status = 0;
@@ -608,7 +940,7 @@ void Host::sread(const Ident& id, int first, int count, int firstrow, int rowcou
 
 void Host::swrite(const Ident& id, int first, int count, int firstrow, int rowcount,
                   const std::int32_t* src, int elemsize, int& status) {
-  if (!connected(status)) return;
+  if (!writable(status)) return;
   Txn txn(*store_);
   TAVRICK_TRY(txn.begin(true));
   Row r;
@@ -618,6 +950,8 @@ void Host::swrite(const Ident& id, int first, int count, int firstrow, int rowco
   if (w.count > 0) {
     sql::Blob blob;
     TAVRICK_TRY(store_->open_counts(r, true, blob));
+    // Damage is never overwritten into counts that look sound.
+    TAVRICK_TRY(store_->verify(r, blob.get()));
     std::vector<unsigned char> bytes(static_cast<std::size_t>(w.count * 4));
     for (std::int64_t k = 0; k < w.nrow; ++k) {
       for (std::int64_t i = 0; i < w.count; ++i) put_le(bytes.data() + 4 * i, src[k * w.count + i]);
@@ -626,6 +960,15 @@ void Host::swrite(const Ident& id, int first, int count, int firstrow, int rowco
                                         static_cast<int>(offset));
       if (rc != SQLITE_OK) TAVRICK_TRY(store_->sql_error("write of the counts of " + r.who(), rc));
     }
+    std::int64_t sum = 0;
+    TAVRICK_TRY(store_->checksum_of(r, blob.get(), sum));
+    blob.reset();
+    sql::Stmt st;
+    TAVRICK_TRY(store_->prepare("UPDATE spectrum SET checksum = ? WHERE id = ?", st,
+                                "write of the counts"));
+    sqlite3_bind_int64(st.get(), 1, sum);
+    sqlite3_bind_int(st.get(), 2, r.number);
+    TAVRICK_TRY(store_->run(st.get(), "write of the counts of " + r.who()));
   }
   TAVRICK_TRY(txn.commit());
   status = 0;
@@ -637,7 +980,7 @@ void Host::serror(char* text, int& len) const {
 
 void Host::sdef(Ident& id, int base, int size, int rowbase, int rows, int kind, const char* label,
                 int labellen, int& status) {
-  if (!connected(status)) return;
+  if (!writable(status)) return;
   TAVRICK_TRY(check_geometry(base, size, rowbase, rows));
   const std::string lab = significant(label, labellen);
   if (static_cast<int>(lab.size()) > kLabelLen) {
@@ -646,10 +989,12 @@ void Host::sdef(Ident& id, int base, int size, int rowbase, int rows, int kind, 
     return;
   }
   const std::int64_t values = static_cast<std::int64_t>(size) * std::max(rows, 1);
+  Checksum sum = counts_checksum_start(base, size, rowbase, rows);
+  for (std::int64_t i = 0; i < values; ++i) sum.word(0);
   sql::Stmt st;
   TAVRICK_TRY(store_->prepare(
-      "INSERT INTO spectrum (name, title, label, base, size, rowbase, rows, kind, counts) "
-      "VALUES (NULL, '', ?, ?, ?, ?, ?, ?, zeroblob(?))",
+      "INSERT INTO spectrum (name, title, label, base, size, rowbase, rows, kind, counts, "
+      "checksum) VALUES (NULL, '', ?, ?, ?, ?, ?, ?, zeroblob(?), ?)",
       st, "definition of a spectrum"));
   bind_text(st.get(), 1, lab);
   sqlite3_bind_int(st.get(), 2, base);
@@ -658,6 +1003,7 @@ void Host::sdef(Ident& id, int base, int size, int rowbase, int rows, int kind, 
   sqlite3_bind_int(st.get(), 5, rows);
   sqlite3_bind_int(st.get(), 6, kind);
   sqlite3_bind_int64(st.get(), 7, values * 4);
+  sqlite3_bind_int64(st.get(), 8, sum.value());
   // One statement in autocommit mode is one transaction.
   TAVRICK_TRY(store_->run(st.get(), "definition of a spectrum"));
   id = ident_of(static_cast<std::int32_t>(sqlite3_last_insert_rowid(store_->db())));
@@ -687,7 +1033,7 @@ void Host::srmax(const Ident& id, int& smallest, int& largest, int& status) {
   } while (false)
 
 void Host::swmax(const Ident& id, int smallest, int largest, int& status) {
-  if (!connected(status)) return;
+  if (!writable(status)) return;
   sql::Stmt st;
   TAVRICK_TRY(store_->prepare("UPDATE spectrum SET smallest = ?, largest = ? WHERE id = ?", st,
                               "write of the extreme counts"));
@@ -699,13 +1045,13 @@ void Host::swmax(const Ident& id, int smallest, int largest, int& status) {
 }
 
 void Host::siden(const Ident& id, const char* name, int namelen, int& status) {
-  if (!connected(status)) return;
+  if (!writable(status)) return;
   const std::string key = significant(name, namelen);
   TAVRICK_TRY(check_name(key));
   Txn txn(*store_);
   TAVRICK_TRY(txn.begin(true));
   Row r;
-  TAVRICK_TRY(store_->load(ident_number(id), id, r));
+  TAVRICK_TRY(store_->load(ident_number(id), id, r, false));
   sql::Stmt st;
   TAVRICK_TRY(store_->prepare("SELECT id FROM spectrum WHERE name = ? AND id <> ?", st, "naming"));
   bind_text(st.get(), 1, key);
@@ -727,7 +1073,7 @@ void Host::siden(const Ident& id, const char* name, int namelen, int& status) {
 }
 
 void Host::swtit(const Ident& id, const char* title, int titlelen, int& status) {
-  if (!connected(status)) return;
+  if (!writable(status)) return;
   const std::string t = significant(title, titlelen);
   if (static_cast<int>(t.size()) > kTitleLen) {
     fail(status, kTooLong, "title of " + std::to_string(t.size()) + " characters is longer than " +
@@ -775,8 +1121,12 @@ void Host::srcaln(const Ident& id, int number, char* text, int& len, int& status
     return;
   }
   sql::Stmt st;
-  TAVRICK_TRY(store_->prepare("SELECT text FROM calibration WHERE spectrum = ? AND number = ?", st,
-                              "calibration read"));
+  TAVRICK_TRY(store_->prepare(store_->checksums()
+                                  ? "SELECT text, checksum FROM calibration WHERE spectrum = ? "
+                                    "AND number = ?"
+                                  : "SELECT text, NULL FROM calibration WHERE spectrum = ? AND "
+                                    "number = ?",
+                              st, "calibration read"));
   sqlite3_bind_int(st.get(), 1, r.number);
   sqlite3_bind_int(st.get(), 2, number);
   const int rc = sqlite3_step(st.get());
@@ -785,6 +1135,7 @@ void Host::srcaln(const Ident& id, int number, char* text, int& len, int& status
     return;
   }
   if (rc != SQLITE_ROW) TAVRICK_TRY(store_->sql_error("calibration read of " + r.who(), rc));
+  if (!calibration_sound(*store_, st.get(), r.number, number)) TAVRICK_TRY(Store::damaged(r));
   len = put_text(text, std::min(len, kCalLen), col_text(st.get(), 0));
   st.reset();
   TAVRICK_TRY(txn.commit());
@@ -792,7 +1143,7 @@ void Host::srcaln(const Ident& id, int number, char* text, int& len, int& status
 }
 
 void Host::swcaln(const Ident& id, int number, const char* text, int len, int& status) {
-  if (!connected(status)) return;
+  if (!writable(status)) return;
   const std::string t = significant(text, len);
   Txn txn(*store_);
   TAVRICK_TRY(txn.begin(true));
@@ -811,12 +1162,15 @@ void Host::swcaln(const Ident& id, int number, const char* text, int len, int& s
   sql::Stmt st;
   TAVRICK_TRY(store_->prepare(t.empty()
                                   ? "DELETE FROM calibration WHERE spectrum = ?1 AND number = ?2"
-                                  : "INSERT OR REPLACE INTO calibration (spectrum, number, text) "
-                                    "VALUES (?1, ?2, ?3)",
+                                  : "INSERT OR REPLACE INTO calibration (spectrum, number, text, "
+                                    "checksum) VALUES (?1, ?2, ?3, ?4)",
                               st, "calibration write"));
   sqlite3_bind_int(st.get(), 1, r.number);
   sqlite3_bind_int(st.get(), 2, number);
-  if (!t.empty()) bind_text(st.get(), 3, t);
+  if (!t.empty()) {
+    bind_text(st.get(), 3, t);
+    sqlite3_bind_int64(st.get(), 4, calibration_checksum(r.number, number, t));
+  }
   TAVRICK_TRY(store_->run(st.get(), "calibration write of " + r.who()));
   st.reset();
   TAVRICK_TRY(txn.commit());
@@ -827,7 +1181,7 @@ void Host::list(std::vector<Summary>& out, int& status) {
   if (!connected(status)) return;
   out.clear();
   sql::Stmt st;
-  const std::string text = std::string(kSummarySql) + " ORDER BY id";
+  const std::string text = summary_sql(*store_) + " ORDER BY id";
   TAVRICK_TRY(store_->prepare(text.c_str(), st, "listing"));
   int rc = 0;
   while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
@@ -842,7 +1196,7 @@ void Host::list(std::vector<Summary>& out, int& status) {
 void Host::inquire(const Ident& id, Summary& out, int& status) {
   if (!connected(status)) return;
   sql::Stmt st;
-  const std::string text = std::string(kSummarySql) + " WHERE id = ?";
+  const std::string text = summary_sql(*store_) + " WHERE id = ?";
   TAVRICK_TRY(store_->prepare(text.c_str(), st, "inquiry"));
   const std::int32_t number = ident_number(id);
   sqlite3_bind_int(st.get(), 1, number);
@@ -850,6 +1204,12 @@ void Host::inquire(const Ident& id, Summary& out, int& status) {
   if (rc == SQLITE_DONE || number <= 0) TAVRICK_TRY(store_->no_such(id));
   if (rc != SQLITE_ROW) TAVRICK_TRY(store_->sql_error("inquiry", rc));
   TAVRICK_TRY(read_summary(*store_, st.get(), out));
+  if (out.damaged) {
+    Row r;
+    r.number = number;
+    r.name = out.name;
+    TAVRICK_TRY(Store::damaged(r));
+  }
   status = 0;
 }
 
@@ -863,12 +1223,19 @@ void Host::calibrations(const Ident& id, std::vector<std::pair<int, std::string>
   TAVRICK_TRY(store_->load(ident_number(id), id, r));
   sql::Stmt st;
   TAVRICK_TRY(store_->prepare(
-      "SELECT number, text FROM calibration WHERE spectrum = ? ORDER BY number", st,
-      "calibration listing"));
+      store_->checksums()
+          ? "SELECT text, checksum, number FROM calibration WHERE spectrum = ? ORDER BY number"
+          : "SELECT text, NULL, number FROM calibration WHERE spectrum = ? ORDER BY number",
+      st, "calibration listing"));
   sqlite3_bind_int(st.get(), 1, r.number);
   int rc = 0;
-  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW)
-    out.emplace_back(col_int(st.get(), 0), col_text(st.get(), 1));
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    if (!calibration_sound(*store_, st.get(), r.number, col_int(st.get(), 2))) {
+      out.clear();
+      TAVRICK_TRY(Store::damaged(r));
+    }
+    out.emplace_back(col_int(st.get(), 2), col_text(st.get(), 0));
+  }
   if (rc != SQLITE_DONE) TAVRICK_TRY(store_->sql_error("calibration listing", rc));
   st.reset();
   TAVRICK_TRY(txn.commit());
@@ -877,16 +1244,16 @@ void Host::calibrations(const Ident& id, std::vector<std::pair<int, std::string>
 
 void Host::store(std::span<const NewSpectrum> spectra, bool replace, std::vector<Ident>& ids,
                  int& status) {
-  if (!connected(status)) return;
+  if (!writable(status)) return;
   // Everything is checked before the transaction starts.
+  std::unordered_set<std::string_view> seen;
   for (std::size_t i = 0; i < spectra.size(); ++i) {
     const NewSpectrum& s = spectra[i];
     TAVRICK_TRY(check_name(s.name));
-    for (std::size_t j = 0; j < i; ++j)
-      if (spectra[j].name == s.name) {
-        fail(status, kNameInUse, "two spectra named '" + s.name + "' in one import");
-        return;
-      }
+    if (!seen.insert(s.name).second) {
+      fail(status, kNameInUse, "two spectra named '" + s.name + "' in one import");
+      return;
+    }
     if (Err geom = check_geometry(s.base, s.size, s.rowbase, s.rows)) {
       fail(status, geom.code, "spectrum '" + s.name + "': " + geom.text);
       return;
@@ -939,13 +1306,17 @@ void Host::store(std::span<const NewSpectrum> spectra, bool replace, std::vector
       largest = *hi;
     }
     const std::vector<unsigned char> bytes = encode(s.counts);
+    Checksum sum = counts_checksum_start(s.base, s.size, s.rowbase, s.rows);
+    sum.bytes(bytes.data(), bytes.size());
     // A replaced spectrum keeps its id, so identifiers held elsewhere stay good.
     TAVRICK_TRY(store_->prepare(
         existing != 0
             ? "UPDATE spectrum SET title = ?2, label = ?3, base = ?4, size = ?5, rowbase = ?6, "
-              "rows = ?7, kind = ?8, smallest = ?9, largest = ?10, counts = ?11 WHERE id = ?12"
+              "rows = ?7, kind = ?8, smallest = ?9, largest = ?10, counts = ?11, checksum = ?13 "
+              "WHERE id = ?12"
             : "INSERT INTO spectrum (name, title, label, base, size, rowbase, rows, kind, "
-              "smallest, largest, counts) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)",
+              "smallest, largest, counts, checksum) "
+              "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?13)",
         st, "import"));
     if (existing == 0) bind_text(st.get(), 1, s.name);
     bind_text(st.get(), 2, s.title);
@@ -961,6 +1332,7 @@ void Host::store(std::span<const NewSpectrum> spectra, bool replace, std::vector
     if (bytes.empty()) sqlite3_bind_zeroblob(st.get(), 11, 0);
     else sqlite3_bind_blob(st.get(), 11, bytes.data(), static_cast<int>(bytes.size()), nullptr);
     if (existing != 0) sqlite3_bind_int(st.get(), 12, existing);
+    sqlite3_bind_int64(st.get(), 13, sum.value());
     TAVRICK_TRY(store_->run(st.get(), "import of '" + s.name + "'"));
     st.reset();
     const std::int32_t number =
@@ -972,10 +1344,13 @@ void Host::store(std::span<const NewSpectrum> spectra, bool replace, std::vector
     for (std::size_t k = 0; k < s.calibrations.size(); ++k) {
       if (s.calibrations[k].empty()) continue;
       TAVRICK_TRY(store_->prepare(
-          "INSERT INTO calibration (spectrum, number, text) VALUES (?, ?, ?)", st, "import"));
+          "INSERT INTO calibration (spectrum, number, text, checksum) VALUES (?, ?, ?, ?)", st,
+          "import"));
       sqlite3_bind_int(st.get(), 1, number);
       sqlite3_bind_int(st.get(), 2, static_cast<int>(k + 1));
       bind_text(st.get(), 3, s.calibrations[k]);
+      sqlite3_bind_int64(st.get(), 4,
+                         calibration_checksum(number, static_cast<int>(k + 1), s.calibrations[k]));
       TAVRICK_TRY(store_->run(st.get(), "import of '" + s.name + "'"));
       st.reset();
     }
@@ -987,11 +1362,11 @@ void Host::store(std::span<const NewSpectrum> spectra, bool replace, std::vector
 }
 
 void Host::remove(const Ident& id, int& status) {
-  if (!connected(status)) return;
+  if (!writable(status)) return;
   Txn txn(*store_);
   TAVRICK_TRY(txn.begin(true));
   Row r;
-  TAVRICK_TRY(store_->load(ident_number(id), id, r));
+  TAVRICK_TRY(store_->load(ident_number(id), id, r, false));
   sql::Stmt st;
   TAVRICK_TRY(store_->prepare("DELETE FROM calibration WHERE spectrum = ?", st, "removal"));
   sqlite3_bind_int(st.get(), 1, r.number);
@@ -1000,6 +1375,67 @@ void Host::remove(const Ident& id, int& status) {
   sqlite3_bind_int(st.get(), 1, r.number);
   TAVRICK_TRY(store_->run(st.get(), "removal of " + r.who()));
   st.reset();
+  TAVRICK_TRY(txn.commit());
+  status = 0;
+}
+
+void Host::check(std::vector<std::string>& damaged, std::vector<std::string>& problems,
+                 int& status) {
+  if (!connected(status)) return;
+  damaged.clear();
+  problems.clear();
+  Txn txn(*store_);
+  TAVRICK_TRY(txn.begin(false));
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare("PRAGMA integrity_check", st, "integrity check"));
+  int rc = 0;
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    const std::string line = col_text(st.get(), 0);
+    if (line != "ok") problems.push_back(line);
+  }
+  if (rc != SQLITE_DONE) problems.push_back(sqlite3_errmsg(store_->db()));
+  if (!store_->checksums()) problems.push_back("the store is of a version without checksums");
+
+  // Every spectrum by id: the header through load (geometry and length), the
+  // counts through their checksum, then its calibrations.
+  std::vector<std::int32_t> numbers;
+  TAVRICK_TRY(store_->prepare("SELECT id FROM spectrum ORDER BY id", st, "check"));
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) numbers.push_back(col_int(st.get(), 0));
+  if (rc != SQLITE_DONE) problems.push_back(sqlite3_errmsg(store_->db()));
+  sql::Stmt cal;
+  TAVRICK_TRY(store_->prepare(
+      store_->checksums()
+          ? "SELECT text, checksum, number FROM calibration WHERE spectrum = ? ORDER BY number"
+          : "SELECT text, NULL, number FROM calibration WHERE spectrum = ? ORDER BY number",
+      cal, "check"));
+  for (const std::int32_t number : numbers) {
+    Row r;
+    Err e = store_->load(number, ident_of(number), r, false);
+    if (e && e.code != kDamaged) TAVRICK_TRY(std::move(e));
+    bool bad = static_cast<bool>(e) || !store_->sound(r);
+    if (!bad && r.bytes > 0) {
+      sql::Blob blob;
+      e = store_->open_counts(r, false, blob);
+      if (!e) e = store_->verify(r, blob.get());
+      if (e && e.code != kDamaged && e.code != kDatabase) TAVRICK_TRY(std::move(e));
+      bad = static_cast<bool>(e);
+    }
+    sqlite3_reset(cal.get());
+    sqlite3_bind_int(cal.get(), 1, number);
+    while (!bad && (rc = sqlite3_step(cal.get())) == SQLITE_ROW)
+      bad = !calibration_sound(*store_, cal.get(), number, col_int(cal.get(), 2));
+    if (!bad && rc != SQLITE_DONE) bad = true;
+    if (bad) damaged.push_back(r.label_for_damage());
+  }
+  // Calibrations whose spectrum is gone are damage too, of no one spectrum.
+  TAVRICK_TRY(store_->prepare(
+      "SELECT count(*) FROM calibration WHERE spectrum NOT IN (SELECT id FROM spectrum)", st,
+      "check"));
+  if (sqlite3_step(st.get()) == SQLITE_ROW && sqlite3_column_int64(st.get(), 0) > 0)
+    problems.push_back(std::to_string(sqlite3_column_int64(st.get(), 0)) +
+                       " calibrations of spectra that are not in the store");
+  st.reset();
+  cal.reset();
   TAVRICK_TRY(txn.commit());
   status = 0;
 }

@@ -73,6 +73,7 @@ struct Summary {
   int smallest = 0;
   int largest = 0;
   std::int64_t total = 0;  // sum of all counts
+  bool damaged = false;    // geometry or counts do not match their checksum
 };
 
 // A whole spectrum to enter the store (see Host::store).
@@ -106,8 +107,15 @@ class Host {
   Host& operator=(const Host&) = delete;
 
   // Connects to the experiment (an existing store; never creates a file).
-  // A store of an older schema version is migrated forward.
+  // The connection reads only; the first routine that writes reopens the
+  // store for writing. A store of an older schema version is migrated
+  // forward when it can be written, and read as it is otherwise.
   void sexpt(int& status);
+  // Holds one read transaction until release, so that every read in between
+  // sees the same committed version of the store (a fetch of a spectrum's
+  // name, geometry and counts). Writes are refused while it is held.
+  void snapshot(int& status);
+  void release();
   // Looks a spectrum up by the first namelen characters of name.
   void sname(Ident& id, const char* name, int namelen, int& status);
   // Reads the title into title (room for titlelen characters, blank-padded);
@@ -167,6 +175,11 @@ class Host {
              int& status);
   // Deletes a spectrum with its calibrations.
   void remove(const Ident& id, int& status);
+  // Verifies the whole store: SQLite's integrity check (its complaints go
+  // to problems) and the checksum of every spectrum and calibration (the
+  // damaged spectra's names, or "#id" for unnamed ones, go to damaged, in id
+  // order). status is 0 when the check ran, whatever it found.
+  void check(std::vector<std::string>& damaged, std::vector<std::string>& problems, int& status);
 
   // The whole text of the last failure (serror gives its first 128 characters)
   // and its status.
@@ -179,6 +192,9 @@ class Host {
  private:
   void fail(int& status, int code, std::string text);
   bool connected(int& status);
+  // Connected through a connection that may write (reopened for writing if
+  // it was a reading one); otherwise fails with kReadOnly.
+  bool writable(int& status);
 
   std::string path_;
   std::unique_ptr<Store> store_;

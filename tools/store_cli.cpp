@@ -5,13 +5,16 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "spectrum/host.h"
@@ -40,6 +43,7 @@ constexpr const char* kUsage =
     "  show NAME            header and calibrations of a spectrum\n"
     "  export NAME          counts of a spectrum to standard output\n"
     "  remove NAME          delete a spectrum\n"
+    "  check                verify the store and the checksums of every spectrum\n"
     "  demo                 create or refresh a demo store from the bundled spectra\n"
     "\n"
     "Options:\n"
@@ -96,6 +100,12 @@ constexpr Command kCommands[] = {
      "Usage: tavrick-store [--experiment PATH] remove NAME\n"
      "\n"
      "Deletes a spectrum and its calibrations.\n"},
+    {"check",
+     "Usage: tavrick-store [--experiment PATH] check\n"
+     "\n"
+     "Verifies the store: SQLite's integrity check and the checksum of every\n"
+     "spectrum's counts and calibrations. Prints 'ok', or one line per problem and\n"
+     "per damaged spectrum ('damaged: NAME'), and then fails.\n"},
     {"demo",
      "Usage: tavrick-store [--experiment PATH] demo\n"
      "\n"
@@ -201,8 +211,13 @@ std::string host_error(const spectrum::Host& host) { return host.error(); }
 void connect(spectrum::Host& host) {
   int status = 0;
   host.sexpt(status);
-  if (status == spectrum::kNoExperiment)
+  struct stat sb {};
+  // Only a path with nothing there can be made a store by init.
+  if (status == spectrum::kNoExperiment && ::stat(host.path().c_str(), &sb) != 0 && errno == ENOENT)
     throw UserError(host_error(host) + " (create it with 'tavrick-store init')");
+  if (status == spectrum::kBusy)
+    throw UserError("experiment '" + host.path() +
+                    "' is locked by another program (gave up after waiting 5 s)");
   if (status != 0) throw UserError(host_error(host));
 }
 
@@ -239,6 +254,27 @@ std::string one_line(std::string s) {
   return s;
 }
 
+// A message for standard error: controls (a newline in a file or spectrum
+// name) as \n, \t or \xHH, so that the message stays one line.
+std::string escaped(std::string_view s) {
+  std::string out;
+  for (const char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
+    else if (u < 32 || u == 127) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // Cuts a title to the store's field, at a character boundary of UTF-8 text.
 std::string fit_title(std::string t) {
   t = one_line(std::move(t));
@@ -253,10 +289,10 @@ std::vector<spectrum::NewSpectrum> to_store(std::vector<Imported>& read, const A
     throw UserError("--name needs exactly one spectrum, but the files hold " +
                     std::to_string(read.size()));
   std::vector<spectrum::NewSpectrum> out;
-  for (std::size_t i = 0; i < read.size(); ++i)
-    for (std::size_t j = 0; j < i; ++j)
-      if (!a.name && read[i].name == read[j].name)
-        throw UserError("two spectra named '" + read[i].name + "' in one import");
+  std::unordered_set<std::string_view> seen;
+  for (const Imported& im : read)
+    if (!a.name && !seen.insert(im.name).second)
+      throw UserError("two spectra named '" + im.name + "' in one import");
   for (Imported& im : read) {
     spectrum::NewSpectrum s;
     s.name = a.name ? *a.name : im.name;
@@ -344,10 +380,13 @@ int cmd_list(spectrum::Host& host, const Args& a) {
   for (const auto& s : all) width = std::max(width, s.name.size());
   std::printf("%-*s %10s %9s %6s %14s  %s\n", static_cast<int>(width), "NAME", "ID", "CHANNELS",
               "ROWS", "TOTAL", "TITLE");
-  for (const auto& s : all)
-    std::printf("%-*s %10" PRId32 " %9d %6d %14lld  %s\n", static_cast<int>(width),
+  for (const auto& s : all) {
+    // A damaged spectrum's total means nothing: it is marked instead.
+    const std::string total = s.damaged ? "damaged" : std::to_string(s.total);
+    std::printf("%-*s %10" PRId32 " %9d %6d %14s  %s\n", static_cast<int>(width),
                 one_line(s.name.empty() ? "-" : s.name).c_str(), spectrum::ident_number(s.id),
-                s.size, s.rows, static_cast<long long>(s.total), one_line(s.title).c_str());
+                s.size, s.rows, total.c_str(), one_line(s.title).c_str());
+  }
   return 0;
 }
 
@@ -440,6 +479,25 @@ int cmd_remove(spectrum::Host& host, const Args& a) {
   return 0;
 }
 
+int cmd_check(spectrum::Host& host, const Args& a) {
+  want_words("check", a, 0, "no arguments");
+  connect(host);
+  std::vector<std::string> damaged;
+  std::vector<std::string> problems;
+  int status = 0;
+  host.check(damaged, problems, status);
+  if (status != 0) throw UserError(host_error(host));
+  for (const auto& p : problems) std::printf("problem: %s\n", one_line(p).c_str());
+  for (const auto& d : damaged) std::printf("damaged: %s\n", one_line(d).c_str());
+  if (problems.empty() && damaged.empty()) {
+    std::printf("ok\n");
+    return 0;
+  }
+  throw UserError("experiment '" + host.path() + "' is damaged: " +
+                  std::to_string(damaged.size()) + " spectra, " + std::to_string(problems.size()) +
+                  " other problems");
+}
+
 int cmd_demo(spectrum::Host& host, const Args& a) {
   want_words("demo", a, 0, "no arguments");
   const std::string dir = TAVRICK_DATA_DIR;
@@ -490,6 +548,7 @@ int dispatch(const std::string& cmd, const std::vector<std::string>& rest, spect
   if (cmd == "show") return cmd_show(host, a);
   if (cmd == "export") return cmd_export(host, a);
   if (cmd == "remove") return cmd_remove(host, a);
+  if (cmd == "check") return cmd_check(host, a);
   return cmd_demo(host, a);
 }
 
@@ -561,11 +620,15 @@ int store_main(int argc, char** argv) {
     return rc;
   } catch (const UserError& e) {
     std::fflush(stdout);
-    std::fprintf(stderr, "tavrick-store: %s\n", e.what());
+    std::fprintf(stderr, "tavrick-store: %s\n", escaped(e.what()).c_str());
+    return 1;
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fputs("tavrick-store: out of memory\n", stderr);
     return 1;
   } catch (const std::exception& e) {
     std::fflush(stdout);
-    std::fprintf(stderr, "tavrick-store: %s\n", e.what());
+    std::fprintf(stderr, "tavrick-store: %s\n", escaped(e.what()).c_str());
     return 1;
   }
 }
