@@ -363,10 +363,11 @@ class Store {
                          st, "look-up of a spectrum"))
       return e;
     sqlite3_bind_int(st.get(), 1, number);
+    row.number = number;
     const int rc = sqlite3_step(st.get());
     if (rc == SQLITE_DONE) return no_such(id);
+    if ((rc & 0xFF) == SQLITE_CORRUPT) return damaged(row);
     if (rc != SQLITE_ROW) return sql_error("look-up of spectrum #" + std::to_string(number), rc);
-    row.number = number;
     row.name = col_text(st.get(), 0);
     row.base = col_int(st.get(), 1);
     row.size = col_int(st.get(), 2);
@@ -403,6 +404,7 @@ class Store {
     const int rc = sqlite3_blob_open(db(), "main", "spectrum", "counts", row.number, write ? 1 : 0,
                                      &raw);
     blob.reset(raw);
+    if ((rc & 0xFF) == SQLITE_CORRUPT) return damaged(row);
     if (rc != SQLITE_OK) return sql_error("access to the counts of " + row.who(), rc);
     if (sqlite3_blob_bytes(raw) != row.bytes) return damaged(row);
     return {};
@@ -579,16 +581,24 @@ int wait_briefly(void*, int tries) {
   return 1;
 }
 
-// Opens the store file for reading only, or for reading and writing. A store
-// on a read-only file system is opened immutable: nothing can change it, and
-// SQLite then needs no lock and no file beside it (an older store in WAL
-// mode could not be read there otherwise).
-Err open_db(const std::string& path, sql::Db& db, bool write = true) {
+// How a connection opens the store file.
+enum class Open {
+  kWrite,      // reading and writing (reading only when the file allows no more)
+  kRead,       // reading only
+  kImmutable,  // reading a file nothing can change: no locks, no files beside it
+};
+
+// Opens the store file. A store on a read-only file system is always opened
+// immutable: nothing can change it, and an older store in WAL mode could not
+// be read there otherwise.
+Err open_db(const std::string& path, sql::Db& db, Open mode = Open::kWrite) {
   sqlite3* raw = nullptr;
+  const bool write = mode == Open::kWrite;
   int flags = write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
   std::string name = path;
   struct statvfs fs {};
-  if (!write && ::statvfs(path.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) {
+  if (!write && (mode == Open::kImmutable ||
+                 (::statvfs(path.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0))) {
     name = "file:" + uri_path(path) + "?immutable=1";
     flags |= SQLITE_OPEN_URI;
   }
@@ -668,9 +678,9 @@ std::string summary_sql(const Store& s) {
 // that it is one of ours and not newer than this program; version receives
 // its schema version.
 Err open_checked(const std::string& path, bool write, std::unique_ptr<Store>& out,
-                 std::int64_t& version) {
+                 std::int64_t& version, Open read_mode = Open::kRead) {
   sql::Db db;
-  if (auto e = open_db(path, db, write)) return e;
+  if (auto e = open_db(path, db, write ? Open::kWrite : read_mode)) return e;
   auto store = std::make_unique<Store>(std::move(db), path);
   store->set_writing(write && sqlite3_db_readonly(store->db(), "main") == 0);
   // Reads only, until the file is known to be ours.
@@ -760,6 +770,13 @@ void Host::sexpt(int& status) {
   std::unique_ptr<Store> store;
   std::int64_t version = 0;
   Err e = open_checked(path_, false, store, version);
+  if (e && e.sqlite != SQLITE_READONLY_ROLLBACK &&
+      ((e.sqlite & 0xFF) == SQLITE_READONLY || (e.sqlite & 0xFF) == SQLITE_CANTOPEN)) {
+    // A store left in WAL mode by an older version, in a folder where the
+    // files beside it cannot be made: no one can write it there either, so
+    // it is read as an unchanging file.
+    e = open_checked(path_, false, store, version, Open::kImmutable);
+  }
   if (e && e.sqlite == SQLITE_READONLY_ROLLBACK) {
     // A writer ended in the middle of a commit and left its journal: undo
     // that write, as any writer opening the store would, then read.
@@ -804,7 +821,9 @@ bool Host::writable(int& status) {
   std::unique_ptr<Store> w;
   std::int64_t version = 0;
   Err e = open_checked(path_, true, w, version);
-  if (!e && !w->writing())
+  // Read by this connection but not opened for writing: a read-only file,
+  // folder or file system (one that SQLite cannot even open for writing too).
+  if ((!e && !w->writing()) || (e && e.code != kBusy && e.code != kNewerStore))
     e = {kReadOnly, "experiment '" + path_ + "' cannot be written (a read-only file, folder or "
                     "file system)"};
   if (!e) e = become_writer(*w, version);
@@ -1410,6 +1429,7 @@ void Host::check(std::vector<std::string>& damaged, std::vector<std::string>& pr
       cal, "check"));
   for (const std::int32_t number : numbers) {
     Row r;
+    r.number = number;
     Err e = store_->load(number, ident_of(number), r, false);
     if (e && e.code != kDamaged) TAVRICK_TRY(std::move(e));
     bool bad = static_cast<bool>(e) || !store_->sound(r);
