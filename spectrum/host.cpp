@@ -2,7 +2,8 @@
 //
 // Tables (schema version 2):
 //   spectrum(id, name, title, label, base, size, rowbase, rows, kind,
-//            smallest, largest, counts, checksum)   counts: little-endian int32 blob
+//            smallest, largest, counts, checksum, calsum)
+//            counts: little-endian int32 blob; calsum: sum of its calibrations' checksums
 //   calibration(spectrum, number, text, checksum)
 // The file carries application id 0x54617672 ("Tavr") and the schema version
 // in user_version; nothing is written to a file before both are checked.
@@ -67,7 +68,8 @@ constexpr const char* kMigrations[] = {
     "  PRIMARY KEY (spectrum, number));",
     // 1 -> 2: checksums of the counts and calibrations (filled by fill_checksums).
     "ALTER TABLE spectrum ADD COLUMN checksum INTEGER;"
-    "ALTER TABLE calibration ADD COLUMN checksum INTEGER;",
+    "ALTER TABLE calibration ADD COLUMN checksum INTEGER;"
+    "ALTER TABLE spectrum ADD COLUMN calsum INTEGER;",
 };
 // The version whose upgrade computes the checksums of what the store holds.
 constexpr int kChecksumVersion = 2;
@@ -197,6 +199,7 @@ struct Row {
   std::int64_t bytes = 0;   // length of the stored counts
   bool has_checksum = false;
   std::int64_t checksum = 0;
+  std::int64_t calsum = 0;  // meaningful only with has_checksum
 
   std::string who() const {
     return name.empty() ? "spectrum #" + std::to_string(number) : "spectrum '" + name + "'";
@@ -357,9 +360,9 @@ class Store {
     if (number <= 0) return no_such(id);
     sql::Stmt st;
     if (auto e = prepare(checksums_ ? "SELECT name, base, size, rowbase, rows, kind, "
-                                      "length(counts), checksum FROM spectrum WHERE id = ?"
+                                      "length(counts), checksum, calsum FROM spectrum WHERE id = ?"
                                     : "SELECT name, base, size, rowbase, rows, kind, "
-                                      "length(counts), NULL FROM spectrum WHERE id = ?",
+                                      "length(counts), NULL, NULL FROM spectrum WHERE id = ?",
                          st, "look-up of a spectrum"))
       return e;
     sqlite3_bind_int(st.get(), 1, number);
@@ -375,8 +378,10 @@ class Store {
     row.rows = col_int(st.get(), 4);
     row.kind = col_int(st.get(), 5);
     row.bytes = sqlite3_column_int64(st.get(), 6);
-    row.has_checksum = sqlite3_column_type(st.get(), 7) != SQLITE_NULL;
+    row.has_checksum = sqlite3_column_type(st.get(), 7) != SQLITE_NULL &&
+                       sqlite3_column_type(st.get(), 8) != SQLITE_NULL;
     row.checksum = sqlite3_column_int64(st.get(), 7);
+    row.calsum = sqlite3_column_int64(st.get(), 8);
     if (whole && !sound(row)) return damaged(row);
     return {};
   }
@@ -436,6 +441,61 @@ class Store {
     if (auto e = checksum_of(row, blob, sum)) return e;
     if (sum != row.checksum) return damaged(row);
     return {};
+  }
+
+  // Every calibration of a spectrum (loaded by load), in number order, each
+  // checked against its checksum and all of them against the spectrum's sum
+  // of those, so that a lost or strayed calibration is damage too.
+  Err calibrations_of(const Row& row, std::vector<std::pair<int, std::string>>& out) const {
+    out.clear();
+    sql::Stmt st;
+    if (auto e = prepare(checksums_ ? "SELECT number, text, checksum FROM calibration WHERE "
+                                      "spectrum = ? ORDER BY number"
+                                    : "SELECT number, text, NULL FROM calibration WHERE "
+                                      "spectrum = ? ORDER BY number",
+                         st, "calibration read"))
+      return e;
+    sqlite3_bind_int(st.get(), 1, row.number);
+    std::uint64_t sum = 0;
+    int rc = 0;
+    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+      const int number = col_int(st.get(), 0);
+      std::string text = col_text(st.get(), 1);
+      if (checksums_ && (sqlite3_column_type(st.get(), 2) == SQLITE_NULL ||
+                         calibration_checksum(row.number, number, text) !=
+                             sqlite3_column_int64(st.get(), 2))) {
+        out.clear();
+        return damaged(row);
+      }
+      sum += static_cast<std::uint64_t>(sqlite3_column_int64(st.get(), 2));
+      out.emplace_back(number, std::move(text));
+    }
+    if ((rc & 0xFF) == SQLITE_CORRUPT) return damaged(row);
+    if (rc != SQLITE_DONE) return sql_error("calibration read of " + row.who(), rc);
+    if (checksums_ && (!row.has_checksum || static_cast<std::int64_t>(sum) != row.calsum)) {
+      out.clear();
+      return damaged(row);
+    }
+    return {};
+  }
+
+  // Sets a spectrum's sum (modulo 2^64) of its calibrations' checksums from the rows.
+  Err update_calsum(std::int32_t number) const {
+    sql::Stmt st;
+    if (auto e = prepare("SELECT checksum FROM calibration WHERE spectrum = ?", st,
+                         "calibration write"))
+      return e;
+    sqlite3_bind_int(st.get(), 1, number);
+    std::uint64_t sum = 0;
+    int rc = 0;
+    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW)
+      sum += static_cast<std::uint64_t>(sqlite3_column_int64(st.get(), 0));
+    if (rc != SQLITE_DONE) return sql_error("calibration write", rc);
+    if (auto e = prepare("UPDATE spectrum SET calsum = ? WHERE id = ?", st, "calibration write"))
+      return e;
+    sqlite3_bind_int64(st.get(), 1, static_cast<std::int64_t>(sum));
+    sqlite3_bind_int(st.get(), 2, number);
+    return run(st.get(), "calibration write");
   }
 
  private:
@@ -524,6 +584,10 @@ Err fill_checksums(const Store& s) {
     sqlite3_bind_int(up.get(), 3, col_int(st.get(), 1));
     if (auto e = s.run(up.get(), "checksums of the calibrations")) return e;
   }
+  if (rc != SQLITE_DONE) return s.sql_error("checksums of the calibrations", rc);
+  if (auto e = s.prepare("SELECT id FROM spectrum", st, "checksums")) return e;
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW)
+    if (auto e = s.update_calsum(col_int(st.get(), 0))) return e;
   if (rc != SQLITE_DONE) return s.sql_error("checksums of the calibrations", rc);
   return {};
 }
@@ -658,14 +722,6 @@ Err read_summary(const Store& s, sqlite3_stmt* st, Summary& out) {
   return {};
 }
 
-// Whether a calibration row (text in column 0, checksum in column 1) holds
-// what was written.
-bool calibration_sound(const Store& s, sqlite3_stmt* st, std::int32_t spectrum, int number) {
-  if (!s.checksums()) return true;
-  if (sqlite3_column_type(st, 1) == SQLITE_NULL) return false;
-  return calibration_checksum(spectrum, number, col_text(st, 0)) == sqlite3_column_int64(st, 1);
-}
-
 // The summary's columns; the last is the checksum (NULL in a store without).
 std::string summary_sql(const Store& s) {
   return std::string(
@@ -693,6 +749,9 @@ Err open_checked(const std::string& path, bool write, std::unique_ptr<Store>& ou
   if (app != kApplicationId)
     return {kNotStore, "'" + path + "' is not a spectrum store (an SQLite file of another program)"};
   if (auto e = read_pragma(*store, "PRAGMA user_version", version)) return e;
+  if (version < 0)
+    return {kNotStore, "'" + path + "' is not a spectrum store (schema version " +
+                           std::to_string(version) + ")"};
   if (version > kSchemaVersion)
     return {kNewerStore, "experiment '" + path + "' has schema version " + std::to_string(version) +
                              "; this program knows up to " + std::to_string(kSchemaVersion)};
@@ -1013,7 +1072,7 @@ void Host::sdef(Ident& id, int base, int size, int rowbase, int rows, int kind, 
   sql::Stmt st;
   TAVRICK_TRY(store_->prepare(
       "INSERT INTO spectrum (name, title, label, base, size, rowbase, rows, kind, counts, "
-      "checksum) VALUES (NULL, '', ?, ?, ?, ?, ?, ?, zeroblob(?), ?)",
+      "checksum, calsum) VALUES (NULL, '', ?, ?, ?, ?, ?, ?, zeroblob(?), ?, 0)",
       st, "definition of a spectrum"));
   bind_text(st.get(), 1, lab);
   sqlite3_bind_int(st.get(), 2, base);
@@ -1133,30 +1192,21 @@ void Host::srcaln(const Ident& id, int number, char* text, int& len, int& status
   Txn txn(*store_);
   TAVRICK_TRY(txn.begin(false));
   Row r;
-  TAVRICK_TRY(store_->load(ident_number(id), id, r));
+  TAVRICK_TRY(store_->load(ident_number(id), id, r, false));
   if (number < 1 || number > kMaxCalNumber) {
     fail(status, kBadCalNumber, "calibration number " + std::to_string(number) + " of " + r.who() +
                                     " outside 1.." + std::to_string(kMaxCalNumber));
     return;
   }
-  sql::Stmt st;
-  TAVRICK_TRY(store_->prepare(store_->checksums()
-                                  ? "SELECT text, checksum FROM calibration WHERE spectrum = ? "
-                                    "AND number = ?"
-                                  : "SELECT text, NULL FROM calibration WHERE spectrum = ? AND "
-                                    "number = ?",
-                              st, "calibration read"));
-  sqlite3_bind_int(st.get(), 1, r.number);
-  sqlite3_bind_int(st.get(), 2, number);
-  const int rc = sqlite3_step(st.get());
-  if (rc == SQLITE_DONE) {
+  // All of the spectrum's calibrations are read, so that a lost one shows.
+  std::vector<std::pair<int, std::string>> all;
+  TAVRICK_TRY(store_->calibrations_of(r, all));
+  const auto it = std::find_if(all.begin(), all.end(), [&](const auto& c) { return c.first == number; });
+  if (it == all.end()) {
     fail(status, kNoCalibration, r.who() + " has no calibration " + std::to_string(number));
     return;
   }
-  if (rc != SQLITE_ROW) TAVRICK_TRY(store_->sql_error("calibration read of " + r.who(), rc));
-  if (!calibration_sound(*store_, st.get(), r.number, number)) TAVRICK_TRY(Store::damaged(r));
-  len = put_text(text, std::min(len, kCalLen), col_text(st.get(), 0));
-  st.reset();
+  len = put_text(text, std::min(len, kCalLen), it->second);
   TAVRICK_TRY(txn.commit());
   status = 0;
 }
@@ -1192,6 +1242,7 @@ void Host::swcaln(const Ident& id, int number, const char* text, int len, int& s
   }
   TAVRICK_TRY(store_->run(st.get(), "calibration write of " + r.who()));
   st.reset();
+  TAVRICK_TRY(store_->update_calsum(r.number));
   TAVRICK_TRY(txn.commit());
   status = 0;
 }
@@ -1239,24 +1290,8 @@ void Host::calibrations(const Ident& id, std::vector<std::pair<int, std::string>
   Txn txn(*store_);
   TAVRICK_TRY(txn.begin(false));
   Row r;
-  TAVRICK_TRY(store_->load(ident_number(id), id, r));
-  sql::Stmt st;
-  TAVRICK_TRY(store_->prepare(
-      store_->checksums()
-          ? "SELECT text, checksum, number FROM calibration WHERE spectrum = ? ORDER BY number"
-          : "SELECT text, NULL, number FROM calibration WHERE spectrum = ? ORDER BY number",
-      st, "calibration listing"));
-  sqlite3_bind_int(st.get(), 1, r.number);
-  int rc = 0;
-  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
-    if (!calibration_sound(*store_, st.get(), r.number, col_int(st.get(), 2))) {
-      out.clear();
-      TAVRICK_TRY(Store::damaged(r));
-    }
-    out.emplace_back(col_int(st.get(), 2), col_text(st.get(), 0));
-  }
-  if (rc != SQLITE_DONE) TAVRICK_TRY(store_->sql_error("calibration listing", rc));
-  st.reset();
+  TAVRICK_TRY(store_->load(ident_number(id), id, r, false));
+  TAVRICK_TRY(store_->calibrations_of(r, out));
   TAVRICK_TRY(txn.commit());
   status = 0;
 }
@@ -1360,19 +1395,27 @@ void Host::store(std::span<const NewSpectrum> spectra, bool replace, std::vector
     sqlite3_bind_int(st.get(), 1, number);
     TAVRICK_TRY(store_->run(st.get(), "import of '" + s.name + "'"));
     st.reset();
+    std::uint64_t calsum = 0;
     for (std::size_t k = 0; k < s.calibrations.size(); ++k) {
       if (s.calibrations[k].empty()) continue;
+      const std::int64_t calcheck =
+          calibration_checksum(number, static_cast<int>(k + 1), s.calibrations[k]);
+      calsum += static_cast<std::uint64_t>(calcheck);
       TAVRICK_TRY(store_->prepare(
           "INSERT INTO calibration (spectrum, number, text, checksum) VALUES (?, ?, ?, ?)", st,
           "import"));
       sqlite3_bind_int(st.get(), 1, number);
       sqlite3_bind_int(st.get(), 2, static_cast<int>(k + 1));
       bind_text(st.get(), 3, s.calibrations[k]);
-      sqlite3_bind_int64(st.get(), 4,
-                         calibration_checksum(number, static_cast<int>(k + 1), s.calibrations[k]));
+      sqlite3_bind_int64(st.get(), 4, calcheck);
       TAVRICK_TRY(store_->run(st.get(), "import of '" + s.name + "'"));
       st.reset();
     }
+    TAVRICK_TRY(store_->prepare("UPDATE spectrum SET calsum = ? WHERE id = ?", st, "import"));
+    sqlite3_bind_int64(st.get(), 1, static_cast<std::int64_t>(calsum));
+    sqlite3_bind_int(st.get(), 2, number);
+    TAVRICK_TRY(store_->run(st.get(), "import of '" + s.name + "'"));
+    st.reset();
     made.push_back(ident_of(number));
   }
   TAVRICK_TRY(txn.commit());
@@ -1421,12 +1464,6 @@ void Host::check(std::vector<std::string>& damaged, std::vector<std::string>& pr
   TAVRICK_TRY(store_->prepare("SELECT id FROM spectrum ORDER BY id", st, "check"));
   while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) numbers.push_back(col_int(st.get(), 0));
   if (rc != SQLITE_DONE) problems.push_back(sqlite3_errmsg(store_->db()));
-  sql::Stmt cal;
-  TAVRICK_TRY(store_->prepare(
-      store_->checksums()
-          ? "SELECT text, checksum, number FROM calibration WHERE spectrum = ? ORDER BY number"
-          : "SELECT text, NULL, number FROM calibration WHERE spectrum = ? ORDER BY number",
-      cal, "check"));
   for (const std::int32_t number : numbers) {
     Row r;
     r.number = number;
@@ -1440,11 +1477,12 @@ void Host::check(std::vector<std::string>& damaged, std::vector<std::string>& pr
       if (e && e.code != kDamaged && e.code != kDatabase) TAVRICK_TRY(std::move(e));
       bad = static_cast<bool>(e);
     }
-    sqlite3_reset(cal.get());
-    sqlite3_bind_int(cal.get(), 1, number);
-    while (!bad && (rc = sqlite3_step(cal.get())) == SQLITE_ROW)
-      bad = !calibration_sound(*store_, cal.get(), number, col_int(cal.get(), 2));
-    if (!bad && rc != SQLITE_DONE) bad = true;
+    if (!bad) {
+      std::vector<std::pair<int, std::string>> cals;
+      e = store_->calibrations_of(r, cals);
+      if (e && e.code != kDamaged && e.code != kDatabase) TAVRICK_TRY(std::move(e));
+      bad = static_cast<bool>(e);
+    }
     if (bad) damaged.push_back(r.label_for_damage());
   }
   // Calibrations whose spectrum is gone are damage too, of no one spectrum.
@@ -1455,7 +1493,6 @@ void Host::check(std::vector<std::string>& damaged, std::vector<std::string>& pr
     problems.push_back(std::to_string(sqlite3_column_int64(st.get(), 0)) +
                        " calibrations of spectra that are not in the store");
   st.reset();
-  cal.reset();
   TAVRICK_TRY(txn.commit());
   status = 0;
 }

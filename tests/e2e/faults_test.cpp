@@ -343,6 +343,30 @@ TEST_F(Faults, EveryFailureIsOneLineWithItsStatus) {
   }
 }
 
+TEST_F(Faults, JournalOfAKilledWriterIsUndoneByTheNextReader) {
+  fill(db);
+  const std::string before = slurp(db);
+  // A writer that spilled half a transaction into the file, then died.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    sqlite3* raw = nullptr;
+    if (sqlite3_open(db.c_str(), &raw) != SQLITE_OK) _exit(2);
+    sqlite3_exec(raw, "PRAGMA cache_size = 5; BEGIN IMMEDIATE; "
+                      "UPDATE spectrum SET counts = zeroblob(length(counts));",
+                 nullptr, nullptr, nullptr);
+    _exit(0);
+  }
+  int ws = 0;
+  waitpid(child, &ws, 0);
+  ASSERT_TRUE(std::filesystem::exists(db + "-journal")) << "the writer left no journal";
+  EXPECT_TRUE(slurp(db) != before) << "the writer changed nothing in the file";
+  expect_listing(fit(db), "fit after the killed writer");
+  EXPECT_EQ(files(folder), std::set<std::string>{"e.db"});
+  EXPECT_TRUE(slurp(db) == before);
+  EXPECT_EQ(tool(db, {"check"}).out, "ok\n");
+}
+
 TEST_F(Faults, LockedStoreIsNamedAsLocked) {
   fill(db);
   sqlite3* raw = nullptr;
