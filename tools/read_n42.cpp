@@ -18,7 +18,8 @@
 #include <cstring>
 #include <limits>
 #include <pugixml.hpp>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <string_view>
 
 #include "tools/reader.h"
@@ -138,6 +139,12 @@ double seconds(const pugi::xml_node& node, const std::string& file) {
   return total;
 }
 
+[[noreturn]] void over_budget(const pugi::xml_node& node, const std::string& file) {
+  fail_at_byte(file, where(node),
+               "the import would hold more than " + std::to_string(kMaxImportTotal) +
+                   " channels in all");
+}
+
 std::int32_t to_count(double value, const pugi::xml_node& node, const std::string& file) {
   const double rounded = std::round(value);
   if (rounded < static_cast<double>(std::numeric_limits<std::int32_t>::min()) ||
@@ -148,8 +155,10 @@ std::int32_t to_count(double value, const pugi::xml_node& node, const std::strin
 }
 
 // Counts of a ChannelData element. With counted-zeroes compression a 0 is
-// followed by the number of zero channels it stands for.
-std::vector<std::int32_t> channel_data(const pugi::xml_node& node, const std::string& file) {
+// followed by the number of zero channels it stands for. budget is what is
+// left of the channels one import may hold; the counts are taken from it.
+std::vector<std::int32_t> channel_data(const pugi::xml_node& node, const std::string& file,
+                                       std::size_t& budget) {
   std::string compression = node.attribute("Compression").value();
   if (compression.empty()) compression = node.attribute("compressionCode").value();
   const std::vector<double> values = number_list(node, file, "count");
@@ -158,21 +167,31 @@ std::vector<std::int32_t> channel_data(const pugi::xml_node& node, const std::st
     counts.reserve(values.size());
     for (double v : values) counts.push_back(to_count(v, node, file));
   } else if (compression == "CountedZeroes") {
+    // Two passes: the first checks every value and sums the length, so that
+    // the counts are allocated once at their size (growing them would hold
+    // up to twice that).
+    std::size_t n = 0;
     for (std::size_t k = 0; k < values.size(); ++k) {
       if (values[k] != 0.0) {
-        counts.push_back(to_count(values[k], node, file));
+        to_count(values[k], node, file);
+        ++n;
         continue;
       }
       if (k + 1 == values.size()) {
         fail_at_byte(file, where(node), "counted zeroes: a 0 ends the list without its run length");
       }
       const double run = values[++k];
-      if (run < 1.0 || run != std::floor(run) ||
-          run > static_cast<double>(kMaxImportChannels - counts.size())) {
+      if (run < 1.0 || run != std::floor(run) || run > static_cast<double>(kMaxImportChannels - n)) {
         fail_at_byte(file, where(node),
                      "counted zeroes: run length " + number_text(run) + " is not valid");
       }
-      counts.insert(counts.end(), static_cast<std::size_t>(run), 0);
+      if (run > static_cast<double>(budget - std::min(budget, n))) over_budget(node, file);
+      n += static_cast<std::size_t>(run);
+    }
+    counts.reserve(n);
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      if (values[k] != 0.0) counts.push_back(to_count(values[k], node, file));
+      else counts.insert(counts.end(), static_cast<std::size_t>(values[++k]), 0);
     }
   } else {
     fail_at_byte(file, where(node), "unknown compression '" + compression + "'");
@@ -181,17 +200,28 @@ std::vector<std::int32_t> channel_data(const pugi::xml_node& node, const std::st
   if (counts.size() > kMaxImportChannels) {
     fail_at_byte(file, where(node), "spectrum has too many channels");
   }
+  if (counts.size() > budget) over_budget(node, file);
+  budget -= counts.size();
   return counts;
 }
 
-// The element among `candidates` whose attribute `key` equals `id`.
-pugi::xml_node by_id(const std::vector<pugi::xml_node>& candidates,
-                     const char* key,
-                     std::string_view id) {
-  for (const pugi::xml_node& c : candidates) {
-    if (id == c.attribute(key).value()) return c;
+// Elements by the value of one of their attributes; the first of equal values wins.
+class Index {
+ public:
+  Index(const std::vector<pugi::xml_node>& nodes, const char* key) {
+    for (const pugi::xml_node& n : nodes) by_.emplace(n.attribute(key).value(), n);
   }
-  return {};
+  pugi::xml_node find(std::string_view id) const {
+    const auto it = by_.find(id);
+    return it == by_.end() ? pugi::xml_node() : it->second;
+  }
+
+ private:
+  std::unordered_map<std::string_view, pugi::xml_node> by_;
+};
+
+bool energy_calibration_node(const pugi::xml_node& c) {
+  return local_name(c) == "Calibration" && std::string_view(c.attribute("Type").value()) == "Energy";
 }
 
 std::string energy_calibration(const std::vector<double>& coeffs) {
@@ -204,9 +234,13 @@ struct Found {
   std::string detector;
 };
 
-void read_2006(const pugi::xml_node& root, const std::string& file, std::vector<Found>& out) {
+void read_2006(const pugi::xml_node& root, const std::string& file, std::vector<Found>& out,
+               std::size_t& budget) {
   std::vector<pugi::xml_node> calibrations;
   descendants(root, "Calibration", calibrations);
+  const Index by_id(calibrations, "ID");
+  // The energy calibration beside the spectra of one parent, found once per parent.
+  std::unordered_map<const void*, pugi::xml_node> beside;
   std::vector<pugi::xml_node> spectra;
   descendants(root, "Spectrum", spectra);
   std::string start;
@@ -218,34 +252,37 @@ void read_2006(const pugi::xml_node& root, const std::string& file, std::vector<
     if (!data) continue;
     Found f;
     f.detector = sp.attribute("Detector").value();
-    f.spectrum.counts = channel_data(data, file);
+    f.spectrum.counts = channel_data(data, file, budget);
     if (const pugi::xml_node t = child(sp, "RealTime")) f.spectrum.real_time = seconds(t, file);
     if (const pugi::xml_node t = child(sp, "LiveTime")) f.spectrum.live_time = seconds(t, file);
     // The energy calibration: a child of the spectrum, or one it names.
     pugi::xml_node energy;
     for (pugi::xml_node c : sp.children()) {
-      if (local_name(c) == "Calibration" &&
-          std::string_view(c.attribute("Type").value()) == "Energy") {
-        energy = c;
-      }
+      if (energy_calibration_node(c)) energy = c;
     }
     if (!energy) {
       const std::string ids = sp.attribute("CalibrationIDs").value();
       std::size_t k = 0;
       while (!energy && k < ids.size()) {
         const std::size_t end = std::min(ids.find(' ', k), ids.size());
-        const pugi::xml_node c =
-            by_id(calibrations, "ID", std::string_view(ids).substr(k, end - k));
+        const pugi::xml_node c = by_id.find(std::string_view(ids).substr(k, end - k));
         if (c && std::string_view(c.attribute("Type").value()) == "Energy") energy = c;
         k = end + 1;
       }
     }
     // Or one beside the spectrum, shared by the spectra of its measurement.
-    for (pugi::xml_node c = sp.parent().first_child(); !energy && c; c = c.next_sibling()) {
-      if (local_name(c) == "Calibration" &&
-          std::string_view(c.attribute("Type").value()) == "Energy") {
-        energy = c;
+    if (!energy) {
+      const pugi::xml_node parent = sp.parent();
+      const auto [it, fresh] = beside.try_emplace(parent.internal_object());
+      if (fresh) {
+        for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
+          if (energy_calibration_node(c)) {
+            it->second = c;
+            break;
+          }
+        }
       }
+      energy = it->second;
     }
     if (energy) {
       if (const pugi::xml_node coeffs = child(child(energy, "Equation"), "Coefficients")) {
@@ -263,9 +300,11 @@ void read_2006(const pugi::xml_node& root, const std::string& file, std::vector<
   }
 }
 
-void read_2012(const pugi::xml_node& root, const std::string& file, std::vector<Found>& out) {
+void read_2012(const pugi::xml_node& root, const std::string& file, std::vector<Found>& out,
+               std::size_t& budget) {
   std::vector<pugi::xml_node> calibrations;
   descendants(root, "EnergyCalibration", calibrations);
+  const Index by_id(calibrations, "id");
   std::vector<pugi::xml_node> measurements;
   descendants(root, "RadMeasurement", measurements);
   for (const pugi::xml_node& m : measurements) {
@@ -279,13 +318,13 @@ void read_2012(const pugi::xml_node& root, const std::string& file, std::vector<
       if (!data) continue;
       Found f;
       f.detector = sp.attribute("radDetectorInformationReference").value();
-      f.spectrum.counts = channel_data(data, file);
+      f.spectrum.counts = channel_data(data, file, budget);
       f.spectrum.real_time = real;
       if (const pugi::xml_node t = child(sp, "LiveTimeDuration")) {
         f.spectrum.live_time = seconds(t, file);
       }
       const std::string_view ref = sp.attribute("energyCalibrationReference").value();
-      if (const pugi::xml_node cal = by_id(calibrations, "id", ref); cal && !ref.empty()) {
+      if (const pugi::xml_node cal = by_id.find(ref); cal && !ref.empty()) {
         if (const pugi::xml_node coeffs = child(cal, "CoefficientValues")) {
           f.spectrum.calibration = energy_calibration(number_list(coeffs, file, "coefficient"));
         }
@@ -311,10 +350,11 @@ std::vector<Imported> read_n42(Bytes data, const std::string& file, const ReadOp
   }
   const pugi::xml_node root = doc.document_element();
   std::vector<Found> found;
+  std::size_t budget = opt.max_channels;
   if (local_name(root) == "N42InstrumentData") {
-    read_2006(root, file, found);
+    read_2006(root, file, found, budget);
   } else if (local_name(root) == "RadInstrumentData") {
-    read_2012(root, file, found);
+    read_2012(root, file, found, budget);
   } else {
     fail_at_byte(file, where(root),
                  "root element <" + std::string(root.name()) +
@@ -324,7 +364,10 @@ std::vector<Imported> read_n42(Bytes data, const std::string& file, const ReadOp
 
   const std::string stem = file_stem(file);
   std::vector<Imported> out;
-  std::set<std::string> names;
+  std::unordered_set<std::string> names;
+  // The next number to try after a name's base, so that many measurements of
+  // one detector are numbered in one pass.
+  std::unordered_map<std::string, int> next_number;
   std::vector<std::string> detectors;
   for (std::size_t k = 0; k < found.size(); ++k) {
     Found& f = found[k];
@@ -337,9 +380,13 @@ std::vector<Imported> read_n42(Bytes data, const std::string& file, const ReadOp
     }
     std::string name = suffix.empty() ? (found.size() == 1 ? stem : stem + "_" + std::to_string(k))
                                       : stem + "_" + suffix;
-    // A detector measured more than once gets the measurement's number too.
-    for (int again = 2; names.count(name) != 0; ++again) {
-      name = stem + "_" + suffix + "_" + std::to_string(again);
+    // A detector measured more than once gets the measurement's number too:
+    // the first free one from 2 (numbers once taken stay taken).
+    if (names.count(name) != 0) {
+      int& again = next_number.try_emplace(stem + "_" + suffix, 2).first->second;
+      do {
+        name = stem + "_" + suffix + "_" + std::to_string(again++);
+      } while (names.count(name) != 0);
     }
     names.insert(name);
     Imported& s = f.spectrum;

@@ -23,6 +23,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <string_view>
 
 #include "spectrum/host.h"
@@ -65,32 +66,41 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-// Splits the file into lines; refuses NUL bytes (a binary file given as text).
-std::vector<Line> lines_of(Bytes data, const std::string& file) {
-  const std::string_view all(reinterpret_cast<const char*>(data.data()), data.size());
-  std::vector<Line> out;
-  std::size_t start = 0;
-  std::size_t number = 0;
-  while (start < all.size()) {
-    std::size_t end = all.find('\n', start);
-    if (end == std::string_view::npos) end = all.size();
-    ++number;
-    std::string_view text = all.substr(start, end - start);
+// The file's lines one at a time, so that reading takes no memory per line;
+// refuses NUL bytes (a binary file given as text).
+class Lines {
+ public:
+  Lines(Bytes data, const std::string& file)
+      : all_(reinterpret_cast<const char*>(data.data()), data.size()), file_(file) {}
+
+  bool next(Line& l) {
+    if (start_ >= all_.size()) return false;
+    std::size_t end = all_.find('\n', start_);
+    if (end == std::string_view::npos) end = all_.size();
+    ++number_;
+    std::string_view text = all_.substr(start_, end - start_);
     if (text.find('\0') != std::string_view::npos)
-      fail_line(file, number, "binary data (NUL byte) in a text file");
-    Line l;
-    l.number = number;
+      fail_line(file_, number_, "binary data (NUL byte) in a text file");
+    l = Line{};
+    l.number = number_;
     const std::size_t hash = text.find('#');
     if (hash != std::string_view::npos) {
       l.comment = trim(text.substr(hash + 1));
       text = text.substr(0, hash);
     }
     l.text = trim(text);
-    out.push_back(l);
-    start = end + 1;
+    start_ = end + 1;
+    return true;
   }
-  return out;
-}
+  // Lines read so far.
+  std::size_t count() const { return number_; }
+
+ private:
+  std::string_view all_;
+  const std::string& file_;
+  std::size_t start_ = 0;
+  std::size_t number_ = 0;
+};
 
 std::vector<std::string_view> split(std::string_view s, bool commas) {
   std::vector<std::string_view> out;
@@ -185,13 +195,13 @@ Imported finish(const std::string& file, std::vector<std::int32_t> counts, std::
 }  // namespace
 
 std::vector<Imported> read_text(Bytes data, const std::string& file) {
-  const auto lines = lines_of(data, file);
+  Lines lines(data, file);
   std::vector<std::int32_t> counts;
   std::string title;
   std::size_t columns = 0;  // 1 or 2, set by the first data line
   std::int64_t base = 0;
   std::int64_t prev = 0;
-  for (const Line& l : lines) {
+  for (Line l; lines.next(l);) {
     if (l.text.empty()) {
       if (title.empty() && counts.empty()) title = std::string(l.comment);
       continue;
@@ -215,19 +225,29 @@ std::vector<Imported> read_text(Bytes data, const std::string& file) {
     check_capacity(counts.size(), file, l.number);
   }
   std::vector<Imported> out;
-  out.push_back(finish(file, std::move(counts), base, title, lines.size()));
+  out.push_back(finish(file, std::move(counts), base, title, lines.count()));
   return out;
 }
 
 std::vector<Imported> read_csv(Bytes data, const std::string& file) {
-  const auto lines = lines_of(data, file);
+  Lines lines(data, file);
   std::vector<std::int32_t> counts;
-  std::vector<double> first;  // the first column when there are two
-  std::vector<std::size_t> at;  // line of each count
+  // The first column, when there are two, is followed as it goes: whether
+  // every value is a whole channel number, its first value, and the first
+  // place where it does not rise by one (refused if it is a channel column).
+  bool whole_channels = true;
+  std::int64_t base = 0;
+  double prev_channel = 0.0;
+  std::size_t values = 0;
+  struct Break {
+    std::size_t line = 0;
+    std::int64_t prev = 0, channel = 0;
+  };
+  std::optional<Break> first_break;
   std::string title;
   std::size_t columns = 0;
   bool seen_data = false;
-  for (const Line& l : lines) {
+  for (Line l; lines.next(l);) {
     if (l.text.empty()) {
       if (title.empty() && !seen_data) title = std::string(l.comment);
       continue;
@@ -252,35 +272,34 @@ std::vector<Imported> read_csv(Bytes data, const std::string& file) {
     if (columns == 2) {
       double x = 0.0;
       if (!parse_double(w[0], x)) fail_line(file, l.number, "'" + shown(w[0]) + "' is not a number");
-      first.push_back(x);
+      whole_channels = whole_channels && x == std::floor(x) && std::fabs(x) < 2147483648.0;
+      if (whole_channels) {
+        const auto channel = static_cast<std::int64_t>(x);
+        if (values == 0) base = channel;
+        else if (!first_break && channel != static_cast<std::int64_t>(prev_channel) + 1)
+          first_break = Break{l.number, static_cast<std::int64_t>(prev_channel), channel};
+      }
+      prev_channel = x;
+      ++values;
     }
     counts.push_back(whole(w.back(), file, l.number, "count"));
-    at.push_back(l.number);
     check_capacity(counts.size(), file, l.number);
   }
-  std::int64_t base = 0;
-  const bool channels =
-      !first.empty() && std::all_of(first.begin(), first.end(), [](double x) {
-        return x == std::floor(x) && std::fabs(x) < 2147483648.0;
-      });
-  if (channels) {
-    base = static_cast<std::int64_t>(first[0]);
-    for (std::size_t i = 1; i < first.size(); ++i)
-      check_next(static_cast<std::int64_t>(first[i - 1]), static_cast<std::int64_t>(first[i]), file,
-                 at[i]);
-  }
+  const bool channels = values > 0 && whole_channels;
+  if (!channels) base = 0;
+  if (channels && first_break) check_next(first_break->prev, first_break->channel, file, first_break->line);
   std::vector<Imported> out;
-  out.push_back(finish(file, std::move(counts), base, title, lines.size()));
+  out.push_back(finish(file, std::move(counts), base, title, lines.count()));
   return out;
 }
 
 std::vector<Imported> read_matrix(Bytes data, const std::string& file) {
-  const auto lines = lines_of(data, file);
+  Lines lines(data, file);
   std::vector<std::int32_t> counts;
   std::string title;
   std::size_t width = 0;
   int rows = 0;
-  for (const Line& l : lines) {
+  for (Line l; lines.next(l);) {
     if (l.text.empty()) {
       if (title.empty() && rows == 0) title = std::string(l.comment);
       continue;
@@ -295,7 +314,7 @@ std::vector<Imported> read_matrix(Bytes data, const std::string& file) {
     check_capacity(counts.size(), file, l.number);
     ++rows;
   }
-  if (counts.empty()) throw ReadError(file + ": no counts in the file (" + std::to_string(lines.size()) + " lines)");
+  if (counts.empty()) throw ReadError(file + ": no counts in the file (" + std::to_string(lines.count()) + " lines)");
   Imported im;
   im.name = stem_of(file);
   im.title = std::move(title);

@@ -33,9 +33,16 @@ class ReadError : public std::runtime_error {
 
 enum class Format { Text, Csv, IaeaSpe, Chn, RadwareSpe, Cnf, N42, Matrix };
 
+// Channels one import may hold in all files and spectra together (256 MB of
+// counts): compressed files cannot expand into more.
+inline constexpr std::size_t kMaxImportTotal = std::size_t{1} << 26;
+
 // Options a reader may take.
 struct ReadOptions {
   std::optional<std::string> detector;  // N42: only this detector
+  // What is left of kMaxImportTotal for this file (readers of compressed
+  // formats stop at it).
+  std::size_t max_channels = kMaxImportTotal;
 };
 
 using Bytes = std::span<const unsigned char>;

@@ -358,7 +358,14 @@ int cmd_import(spectrum::Host& host, const Args& a) {
   for (const std::string& file : a.words) {
     try {
       auto got = read_file(file, format, opt);
-      for (auto& im : got) read.push_back(std::move(im));
+      // Every file draws on one allowance of channels for the whole import.
+      for (auto& im : got) {
+        if (im.counts.size() > opt.max_channels)
+          throw UserError(file + ": the import would hold more than " +
+                          std::to_string(kMaxImportTotal) + " channels in all");
+        opt.max_channels -= im.counts.size();
+        read.push_back(std::move(im));
+      }
     } catch (const ReadError& e) {
       throw UserError(e.what());
     }
