@@ -44,8 +44,8 @@ test-san: deps
 	cd $(BUILD_SAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 900
 
-# libFuzzer targets (clang): the option phase, the format interpreter and the
-# spectrum readers. `make test-fuzz` runs each for 20 s (the CTest entries
+# libFuzzer targets (clang): the option phase, the format interpreter, the
+# spectrum readers, the store library, the import path and the engine. `make test-fuzz` runs each for 20 s (the CTest entries
 # labelled "fuzz"), `make fuzz` for FUZZ_SECONDS each; both print the corpus
 # size and the executions per second.
 fuzz-build: deps

@@ -4,11 +4,14 @@
 #
 #   run_fuzz.sh TARGET-BINARY KIND SOURCE-DIR WORK-DIR [SECONDS]
 #
-# KIND (options, format, readers) says how the seeds are made:
+# KIND (options, format, readers, store, import, engine) says how the seeds are made:
 #   options  the golden cases' argument files, arguments separated by NUL
 #   format   the formats and values of the gfortran vectors, one per seed
 #   readers  the real spectra in data/ and the golden spectra, each behind
 #            every reader's selector byte
+#   import   the same files behind the selector of their extension
+#   store    stores the target writes itself (TAVRICK_FUZZ_SEEDS)
+#   engine   settings and counts from the golden cases' spectra
 # Every input in tests/fuzz/regressions/KIND (inputs that once broke the
 # target) is a seed too. SECONDS defaults to $TAVRICK_FUZZ_SECONDS, else 20.
 # The seeds are made afresh each run; the corpus the fuzzer grows stays in
@@ -52,6 +55,31 @@ case $kind in
         sel=$((r + 8 * e))
         { printf "\\$(printf '%03o' "$sel")"; cat "$f"; } >"$seeds/$base.$r"
       done
+    done
+    ;;
+  import)
+    exts=(txt csv spe Chn cnf n42 xml mat "" sto)
+    for f in "$src"/data/* "$src"/tests/golden/cases/*.txt; do
+      base=$(basename "$f")
+      e=8
+      for i in "${!exts[@]}"; do
+        if [ -n "${exts[$i]}" ] && [ "${base##*.}" = "${exts[$i]}" ]; then e=$i; fi
+      done
+      { printf "\\$(printf '%03o' "$e")"; cat "$f"; } >"$seeds/$base"
+    done
+    ;;
+  store)
+    TAVRICK_FUZZ_SEEDS=$seeds "$bin" -runs=0 "$seeds" >/dev/null 2>&1 || true
+    ;;
+  engine)
+    # Gauss, default options, order 2, a window of 101 channels, one peak,
+    # then the counts of each golden text spectrum as 32-bit integers.
+    for f in "$src"/tests/golden/cases/*.txt; do
+      {
+        printf '\000\000\000\002\144\000\000\000\120\000\000\000\000\000\000\000\000\000\000'
+        printf '\000\000\000\077\000\000\200\100\000\000\200\100'
+        LC_ALL=C awk 'NF { v = $NF + 0; printf "%c%c%c%c", v % 256, int(v / 256) % 256, int(v / 65536) % 256, 0 }' "$f"
+      } >"$seeds/$(basename "$f")"
     done
     ;;
   *)
