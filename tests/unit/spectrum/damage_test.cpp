@@ -1,7 +1,7 @@
 // Damage to a store's file: random byte flips in 300 copies of one store.
 // Every read either gives back exactly what was stored or fails (naming the
 // spectrum, or refusing the store), and check lists the spectra reads find
-// damaged. Also: an older store gains its checksums on opening.
+// damaged.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -227,47 +227,6 @@ TEST(Damage, EachKindOfDamageIsNamed) {
       EXPECT_EQ(status, 0) << c.what << ": " << host.error();
     }
   }
-}
-
-TEST(Damage, StoreOfVersionOneGainsItsChecksums) {
-  testsupport::TempDir dir;
-  const std::string path = dir.path + "/v1.db";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "PRAGMA application_id = 1415673458; PRAGMA user_version = 1;"
-                         "CREATE TABLE spectrum (id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT "
-                         "UNIQUE, title TEXT NOT NULL DEFAULT '', label TEXT NOT NULL DEFAULT '', "
-                         "base INTEGER NOT NULL, size INTEGER NOT NULL, rowbase INTEGER NOT NULL, "
-                         "rows INTEGER NOT NULL, kind INTEGER NOT NULL DEFAULT 0, smallest "
-                         "INTEGER NOT NULL DEFAULT 0, largest INTEGER NOT NULL DEFAULT 0, counts "
-                         "BLOB NOT NULL);"
-                         "CREATE TABLE calibration (spectrum INTEGER NOT NULL REFERENCES "
-                         "spectrum(id) ON DELETE CASCADE, number INTEGER NOT NULL, text TEXT NOT "
-                         "NULL, PRIMARY KEY (spectrum, number));"
-                         "INSERT INTO spectrum (name, base, size, rowbase, rows, counts) VALUES "
-                         "('old', 5, 3, 0, 0, x'010000000200000003000000');"
-                         "INSERT INTO calibration VALUES (1, 1, 'POLY - 1 2');",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK)
-      << sqlite3_errmsg(db);
-  sqlite3_close(db);
-  Host host(path);
-  int status = 0;
-  host.sexpt(status);
-  ASSERT_EQ(status, 0) << host.error();
-  std::vector<std::int32_t> got(3);
-  host.sread(spectrum::ident_of(1), 5, 3, 0, 0, got.data(), 4, status);
-  ASSERT_EQ(status, 0) << host.error();
-  EXPECT_EQ(got, (std::vector<std::int32_t>{1, 2, 3}));
-  std::vector<std::string> listed, problems;
-  host.check(listed, problems, status);
-  EXPECT_TRUE(listed.empty() && problems.empty());
-  char text[256];
-  int len = 256;
-  host.srcal(spectrum::ident_of(1), text, len, status);
-  EXPECT_EQ(status, 0) << host.error();
-  EXPECT_EQ(std::string(text, static_cast<std::size_t>(len)), "POLY - 1 2");
 }
 
 }  // namespace
