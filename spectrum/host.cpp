@@ -34,6 +34,7 @@
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "spectrum/sqlite_handle.h"
@@ -338,11 +339,34 @@ class Store {
     return {};
   }
 
+  // A statement of the text, compiled once per connection and reused: an
+  // import of many spectra would otherwise spend most of its time compiling.
   Err prepare(const char* text, sql::Stmt& st, const std::string& what) const {
+    st.reset();
+    Cached& c = cache_[text];
+    if (c.stmt != nullptr && !c.in_use) {
+      c.in_use = true;
+      st.reset(c.stmt);
+      st.get_deleter() = sql::Finalize{&c.in_use};
+      return {};
+    }
     sqlite3_stmt* raw = nullptr;
     const int rc = sqlite3_prepare_v2(db(), text, -1, &raw, nullptr);
-    st.reset(raw);
-    if (rc != SQLITE_OK) return sql_error(what, rc);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(raw);
+      return sql_error(what, rc);
+    }
+    if (c.stmt == nullptr) {
+      // Kept by the cache; the caller holds it until its handle goes.
+      c.stmt = raw;
+      c.in_use = true;
+      st.reset(raw);
+      st.get_deleter() = sql::Finalize{&c.in_use};
+    } else {
+      // The kept one is in use (the same text twice at once): a one-off.
+      st.reset(raw);
+      st.get_deleter() = sql::Finalize{};
+    }
     return {};
   }
 
@@ -499,10 +523,21 @@ class Store {
   }
 
  private:
+  // A compiled statement the connection keeps, finalized before the connection closes.
+  struct Cached {
+    sqlite3_stmt* stmt = nullptr;
+    bool in_use = false;
+    Cached() = default;
+    Cached(const Cached&) = delete;
+    Cached& operator=(const Cached&) = delete;
+    ~Cached() { sqlite3_finalize(stmt); }
+  };
+
   sql::Db db_;
   std::string path_;
   bool checksums_ = true;
   bool writing_ = false;
+  mutable std::unordered_map<std::string, Cached> cache_;  // after db_: destroyed first
 };
 
 namespace {

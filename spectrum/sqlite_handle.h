@@ -14,8 +14,19 @@ struct Close {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
 
+// Finalizes a statement, or, for one a connection keeps for reuse (in_use
+// set), resets it and hands it back.
 struct Finalize {
-  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+  bool* in_use = nullptr;
+  void operator()(sqlite3_stmt* stmt) const {
+    if (in_use == nullptr) {
+      sqlite3_finalize(stmt);
+      return;
+    }
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    *in_use = false;
+  }
 };
 
 struct BlobClose {
