@@ -175,6 +175,16 @@ TEST_F(Faults, StoreOnReadOnlyMediaReadsNormally) {
   bool mounted = ::mount(folder.c_str(), media.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
                  ::mount(nullptr, media.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
                          nullptr) == 0;
+  // Whatever fails below, the mount goes and the folder is writable again
+  // (so that the temporary folder can be removed).
+  struct Restore {
+    std::string media, folder;
+    bool mounted;
+    ~Restore() {
+      if (mounted) ::umount2(media.c_str(), MNT_DETACH);
+      ::chmod(folder.c_str(), 0777);
+    }
+  } restore{media, folder, mounted};
   std::string where = media;
   if (!mounted && !others_reach_the_build()) GTEST_SKIP() << "neither a mount nor another user";
   if (!mounted) {
@@ -196,7 +206,6 @@ TEST_F(Faults, StoreOnReadOnlyMediaReadsNormally) {
     EXPECT_EQ(write.status, 1) << name;
     EXPECT_NE(write.err.find("cannot be written"), std::string::npos) << name << ": " << write.err;
   }
-  if (mounted) ::umount(media.c_str());
   ::chmod(folder.c_str(), 0777);
   EXPECT_EQ(files(folder), before);
   EXPECT_TRUE(slurp(db) + slurp(wal) == bytes) << "a reader changed a store";
