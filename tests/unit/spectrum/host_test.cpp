@@ -6,10 +6,12 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/process.h"
@@ -508,6 +510,39 @@ TEST_F(Store, ReplaceKeepsTheIdAndRemoveDeletes) {
   int len = 256;
   host->srcal(line, text, len, status);
   EXPECT_EQ(status, spectrum::kNoSuchId);
+}
+
+TEST_F(Store, SnapshotSeesOneVersionWhileAWriterWaits) {
+  int status = 0;
+  host->snapshot(status);
+  ASSERT_EQ(status, 0) << host->error();
+  const Ident id = lookup("line");
+  // Another connection removes the spectrum: it waits for the snapshot.
+  int removed = -1;
+  std::thread writer([&] {
+    Host w(path);
+    int st = 0;
+    w.sexpt(st);
+    if (st == 0) w.remove(id, st);
+    removed = st;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  int base = 0, size = 0, rowbase = 0, rows = 0, kind = 0;
+  host->sinq(id, base, size, rowbase, rows, kind, status);
+  EXPECT_EQ(status, 0) << host->error();
+  std::vector<std::int32_t> got(300);
+  host->sread(id, 100, 300, 0, 0, got.data(), 4, status);
+  EXPECT_EQ(status, 0) << host->error();
+  EXPECT_EQ(got, spectrum_1d("line", 100, 300).counts);
+  // Writes are refused while the snapshot is held, not deadlocked.
+  host->swtit(id, "t", 1, status);
+  EXPECT_EQ(status, spectrum::kReadOnly);
+  host->release();
+  writer.join();
+  EXPECT_EQ(removed, 0);
+  Ident gone;
+  host->sname(gone, "line", 4, status);
+  EXPECT_EQ(status, spectrum::kNoSuchName);
 }
 
 TEST(Calibration, TextAndValuesRoundTrip) {
