@@ -34,8 +34,9 @@ void ResultsOut::before_fit(const Settings& s) {
   q.peaks.assign(s.pos.begin(), s.pos.begin() + n);
   q.widths.assign(s.fwhmin.begin(), s.fwhmin.begin() + n);
   // Skews given equal to the widths fit as no skews at all.
-  const bool skews = s.iskew == 1 || !std::equal(s.fwloin.begin(), s.fwloin.begin() + n,
-                                                 s.fwhmin.begin()) || s.widlo != s.width;
+  const bool skews = s.iskew == 1 ||
+                     !std::equal(s.fwloin.begin(), s.fwloin.begin() + n, s.fwhmin.begin()) ||
+                     s.widlo != s.width;
   if (skews) q.skews.assign(s.fwloin.begin(), s.fwloin.begin() + n);
   q.shape = s.ilor != 0 ? "lorentz" : s.iskew == 1 ? "skew" : s.iskew == 2 ? "skewtail" : "gauss";
   q.widthopt = s.ifixwd != 0 ? "given" : s.idiffwd == 0 ? "same" : "different";
@@ -55,8 +56,8 @@ void ResultsOut::after_fit(spectrum::Host& host, const Run& run, std::FILE* msg)
     int len = spectrum::kCalLen;
     host.srcal(id, text.data(), len, status);
     if (status == 0) {
-      request_.calibration = results::parse_calibration(
-          std::string_view(text.data(), static_cast<std::size_t>(std::clamp(len, 0, spectrum::kCalLen))));
+      request_.calibration = results::parse_calibration(std::string_view(
+          text.data(), static_cast<std::size_t>(std::clamp(len, 0, spectrum::kCalLen))));
     }
   }
   const results::Record rec = results::build_record(request_, run.k, run.res);

@@ -122,12 +122,13 @@ std::string to_json(const Record& rec) {
   j["free_parameters"] = rec.free_parameters;
   j["check"] = num(rec.check);
   j["weights"] = "sqrt(count), 1 for counts below 1";
-  j["errors"] = "*_error from the covariance matrix with these weights; "
-                "*_error_scaled = *_error * sqrt(chisq_per_dof)";
+  j["errors"] =
+      "*_error from the covariance matrix with these weights; "
+      "*_error_scaled = *_error * sqrt(chisq_per_dof)";
   if (rec.calibration) {
-    j["calibration"] = {{"unit", rec.calibration->unit.empty() ? Json(nullptr)
-                                                               : Json(rec.calibration->unit)},
-                        {"coefficients", nums(rec.calibration->coefficients)}};
+    j["calibration"] = {
+        {"unit", rec.calibration->unit.empty() ? Json(nullptr) : Json(rec.calibration->unit)},
+        {"coefficients", nums(rec.calibration->coefficients)}};
   } else {
     j["calibration"] = nullptr;
   }
@@ -146,22 +147,43 @@ std::string to_json(const Record& rec) {
 }
 
 std::string to_csv(const Record& rec) {
-  std::vector<std::string> head{"program", "version", "spectrum", "first", "last", "channels",
-                                "total", "shape", "widthopt", "peakopt", "variant", "status",
-                                "iterations", "chisq", "chisq_per_point", "chisq_per_dof", "dof",
-                                "free_parameters", "check", "calibration_unit"};
+  std::vector<std::string> head{
+      "program",       "version", "spectrum",        "first",    "last",
+      "channels",      "total",   "shape",           "widthopt", "peakopt",
+      "variant",       "status",  "iterations",      "chisq",    "chisq_per_point",
+      "chisq_per_dof", "dof",     "free_parameters", "check",    "calibration_unit"};
   for (int i = 0; i <= 5; ++i) head.push_back("calibration_c" + std::to_string(i));
   head.insert(head.end(), {"background_order", "background_area", "background_area_error",
                            "background_area_error_scaled"});
   for (int i = 0; i <= 5; ++i) head.push_back("background_c" + std::to_string(i));
   for (int i = 0; i <= 5; ++i) head.push_back("background_c" + std::to_string(i) + "_error");
-  head.insert(head.end(), {"peak", "start", "start_fwhm", "start_fwhm_low", "centroid",
-                           "centroid_error", "centroid_error_scaled", "area", "area_error",
-                           "area_error_scaled", "fwhm", "fwhm_error", "fwhm_error_scaled",
-                           "fwhm_high", "fwhm_high_error", "fwhm_high_error_scaled", "fwhm_low",
-                           "fwhm_low_error", "fwhm_low_error_scaled", "height", "height_error",
-                           "height_error_scaled", "energy", "energy_error", "fwhm_energy",
-                           "fwhm_energy_error", "arguments"});
+  head.insert(head.end(), {"peak",
+                           "start",
+                           "start_fwhm",
+                           "start_fwhm_low",
+                           "centroid",
+                           "centroid_error",
+                           "centroid_error_scaled",
+                           "area",
+                           "area_error",
+                           "area_error_scaled",
+                           "fwhm",
+                           "fwhm_error",
+                           "fwhm_error_scaled",
+                           "fwhm_high",
+                           "fwhm_high_error",
+                           "fwhm_high_error_scaled",
+                           "fwhm_low",
+                           "fwhm_low_error",
+                           "fwhm_low_error_scaled",
+                           "height",
+                           "height_error",
+                           "height_error_scaled",
+                           "energy",
+                           "energy_error",
+                           "fwhm_energy",
+                           "fwhm_energy_error",
+                           "arguments"});
 
   // The fit-wide fields every line repeats.
   std::vector<std::string> fit{rec.program,
@@ -310,7 +332,9 @@ std::string ResultsFile::commit(std::string_view text) {
   }
   // The rename itself lasts once the folder is synced.
   const auto slash = path_.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
+  const std::string dir = slash == std::string::npos ? "."
+                          : slash == 0               ? "/"
+                                                     : path_.substr(0, slash);
   const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd >= 0) {
     ::fsync(dfd);

@@ -150,8 +150,8 @@ std::vector<std::string> arguments_of(const FitRequest& req) {
                                 std::to_string(req.hi)};
   add_list(args, "-peaks", req.peaks);
   add_list(args, "-widths", req.widths);
-  args.insert(args.end(), {"-shape", req.shape, "-widthopt", req.widthopt, "-peakopt",
-                           req.peakopt, "-order", std::to_string(req.order)});
+  args.insert(args.end(), {"-shape", req.shape, "-widthopt", req.widthopt, "-peakopt", req.peakopt,
+                           "-order", std::to_string(req.order)});
   if (!req.skews.empty()) add_list(args, "-skews", req.skews);
   return args;
 }

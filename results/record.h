@@ -34,15 +34,15 @@ struct FitRequest {
   std::string spectrum;            // -spectrum: a name for the record and messages
   std::span<const double> counts;  // counts[i] is channel first_channel + i
   int first_channel = 0;
-  int lo = 0;                      // -limit: the window's ends, in either order
+  int lo = 0;  // -limit: the window's ends, in either order
   int hi = 0;
-  std::vector<double> peaks;       // -peaks: position guesses, in channels
-  std::vector<double> widths;      // -widths: FWHM in channels
-  std::vector<double> skews;       // -skews: low-side FWHM; may be empty
-  std::string shape = "gauss";     // -shape: gauss|skew|skewtail|lorentz
+  std::vector<double> peaks;           // -peaks: position guesses, in channels
+  std::vector<double> widths;          // -widths: FWHM in channels
+  std::vector<double> skews;           // -skews: low-side FWHM; may be empty
+  std::string shape = "gauss";         // -shape: gauss|skew|skewtail|lorentz
   std::string widthopt = "different";  // -widthopt: different|same|given
   std::string peakopt = "different";   // -peakopt: different|given
-  int order = 2;                   // -order: background polynomial order 0..5
+  int order = 2;                       // -order: background polynomial order 0..5
   // The spectrum's energy calibration, if any: the record's energies come from it.
   std::optional<Calibration> calibration;
 };
@@ -51,8 +51,8 @@ struct FitRequest {
 // with the counts' weights); *_scaled ones are multiplied by
 // sqrt(chisq_per_dof). Energies are NaN without a calibration.
 struct PeakRecord {
-  double start = 0.0;       // position the fit started from, after the peak search
-  double start_fwhm = 0.0;  // width it started from (the given width, padded)
+  double start = 0.0;           // position the fit started from, after the peak search
+  double start_fwhm = 0.0;      // width it started from (the given width, padded)
   double start_fwhm_low = 0.0;  // low-side width it started from (skew shapes)
   double centroid = 0.0, centroid_error = 0.0, centroid_error_scaled = 0.0;
   double area = 0.0, area_error = 0.0, area_error_scaled = 0.0;

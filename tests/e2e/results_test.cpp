@@ -72,13 +72,12 @@ std::vector<Json> record_numbers(const Json& j) {
       v.insert(v.end(), {p["area"], p["area_error"], p["fwhm"], p["fwhm_error"]});
     }
     if (j["shape"] == "skew" || j["shape"] == "skewtail") {
-      v.insert(v.end(),
-               {p["fwhm_high"], p["fwhm_high_error"], p["fwhm_low"], p["fwhm_low_error"]});
+      v.insert(v.end(), {p["fwhm_high"], p["fwhm_high_error"], p["fwhm_low"], p["fwhm_low_error"]});
     }
   }
   const Json& b = j["background"];
-  v.insert(v.end(), {b["area"], b["area_error"], j["check"], j["chisq_per_point"],
-                     j["chisq_per_dof"]});
+  v.insert(v.end(),
+           {b["area"], b["area_error"], j["check"], j["chisq_per_point"], j["chisq_per_dof"]});
   return v;
 }
 
@@ -111,15 +110,15 @@ class ResultsCommand : public testing::Test {
   static void SetUpTestSuite() {
     dir_ = new testsupport::TempDir;
     store_ = dir_->path + "/demo.db";
-    const auto r = testsupport::run({testsupport::bin("tavrick-store"), "demo", "--experiment",
-                                     store_});
+    const auto r =
+        testsupport::run({testsupport::bin("tavrick-store"), "demo", "--experiment", store_});
     ASSERT_EQ(r.status, 0) << r.err;
     for (const auto& e : fs::directory_iterator(kCases)) {
       if (e.path().extension() != ".txt") continue;
       const std::string name = e.path().stem().string();
-      const auto imp = testsupport::run({testsupport::bin("tavrick-store"), "import",
-                                         e.path().string(), "--name", name, "--experiment",
-                                         store_});
+      const auto imp =
+          testsupport::run({testsupport::bin("tavrick-store"), "import", e.path().string(),
+                            "--name", name, "--experiment", store_});
       ASSERT_EQ(imp.status, 0) << imp.err;
     }
   }
@@ -197,13 +196,16 @@ TEST_F(ResultsCommand, RealLinesInEnergy) {
   const std::vector<Case> cases{
       {{"-spectrum", "radware_eu152_be", "-limit", "185", "205", "-peaks", "195", "-widths", "2.6",
         "-order", "1"},
-       0.0, 0.0},
+       0.0,
+       0.0},
       {{"-spectrum", "ortec_eu152_hpge", "-limit", "1840", "1920", "-peaks", "1880", "-widths",
         "8.2", "-order", "1"},
-       344.28, 1.0},
+       344.28,
+       1.0},
       {{"-spectrum", "n42_2006_ba133_hpge_8det_A1", "-limit", "1870", "1920", "-peaks", "1896",
         "-widths", "7", "-order", "1"},
-       356.01, 1.0},
+       356.01,
+       1.0},
   };
   for (const auto& c : cases) {
     auto args = c.args;
@@ -242,8 +244,8 @@ TEST_F(ResultsCommand, RealLinesInEnergy) {
 // A file that cannot be written: one line where errors go, status 8, no file
 // and nothing of the listing.
 TEST_F(ResultsCommand, UnwritableFileIsRefusedBeforeTheFit) {
-  const std::vector<std::string> fit{"-spectrum", "sym", "-limit", "80", "160", "-peaks", "121",
-                                     "-widths", "4.4"};
+  const std::vector<std::string> fit{"-spectrum", "sym", "-limit",  "80", "160",
+                                     "-peaks",    "121", "-widths", "4.4"};
   struct Case {
     std::string program;
     std::string path;

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "results/file.h"
@@ -76,7 +77,10 @@ TEST_F(Results, RefusesRequestsWithTheCommandsMessages) {
       {[](FitRequest& r) { r.widths.clear(); }, "no WIDTHS argument(s) at all"},
       {[](FitRequest& r) { r.widths.assign(31, 4.0); }, "too many WIDTHS (max of 30)"},
       // Rounded to single precision first, as the command reads it: 1e-50 is 0.
-      {[](FitRequest& r) { r.widths = {4.0, 1e-50}; }, "WIDTHS must be positive"},
+      {[](FitRequest& r) {
+         r.widths = {4.0, 1e-50};
+       },
+       "WIDTHS must be positive"},
       {[](FitRequest& r) { r.shape = "skew"; }, "no SKEWS argument(s) at all"},
       {[](FitRequest& r) { r.skews = {-1.0}; }, "SKEWS must be positive"},
       {[](FitRequest& r) { r.shape = "skewtail"; },
@@ -92,7 +96,10 @@ TEST_F(Results, RefusesRequestsWithTheCommandsMessages) {
       {[](FitRequest& r) { r.widths = {1e39}; }, "WIDTHS must be finite"},
       {[](FitRequest& r) { r.lo = -1; }, "first peak lies ouside spectrum: line"},
       {[](FitRequest& r) { r.hi = 200; }, "last peak lies outside spectrum: line"},
-      {[](FitRequest& r) { r.peaks = {101, 140}; }, "some peaks lie outside fitting limits"},
+      {[](FitRequest& r) {
+         r.peaks = {101, 140};
+       },
+       "some peaks lie outside fitting limits"},
   };
   for (const auto& c : cases) {
     FitRequest r = request();
@@ -161,14 +168,25 @@ TEST_F(Results, ReusedWorkspaceGivesTheSameRecord) {
   ASSERT_EQ(fit(wide, ws_, other), "");
   ASSERT_EQ(fit(request(), ws_, again), "");
   EXPECT_EQ(to_json(first), to_json(again));
+  // Fits on workspaces of their own run in parallel threads alike.
+  Record threaded, here;
+  std::thread t([&] {
+    FitWorkspace own;
+    EXPECT_EQ(fit(request(), own, threaded), "");
+  });
+  FitWorkspace mine;
+  EXPECT_EQ(fit(wide, mine, here), "");
+  t.join();
+  EXPECT_EQ(to_json(threaded), to_json(first));
+  EXPECT_EQ(to_json(here), to_json(other));
   EXPECT_EQ(ws_.counts().size(), 61u);
   EXPECT_EQ(ws_.first(), 70);
   EXPECT_NEAR(first.peaks[0].centroid, 100.0, 0.05);
   EXPECT_EQ(first.peaks[0].start, 100.0);  // the search found the top
   EXPECT_EQ(first.arguments,
             (std::vector<std::string>{"-spectrum", "line", "-limit", "70", "130", "-peaks", "101",
-                                      "-widths", "4.4", "-shape", "gauss", "-widthopt",
-                                      "different", "-peakopt", "different", "-order", "1"}));
+                                      "-widths", "4.4", "-shape", "gauss", "-widthopt", "different",
+                                      "-peakopt", "different", "-order", "1"}));
 }
 
 TEST_F(Results, JsonAndCsvKeepEveryBit) {
@@ -236,7 +254,9 @@ TEST(Calibration, ReadsOnlyPolynomialTexts) {
     std::vector<double> coefficients;
   };
   const std::vector<Case> cases{
-      {"POLY keV 0.33972999999999998 0.18296999999999999", true, "keV",
+      {"POLY keV 0.33972999999999998 0.18296999999999999",
+       true,
+       "keV",
        {0.33972999999999998, 0.18296999999999999}},
       {"POLY - 1 2 3   ", true, "", {1, 2, 3}},
       {"POLY keV", false, "", {}},
