@@ -246,7 +246,7 @@ TEST_F(Results, FileAppearsWholeOrNotAtAll) {
   EXPECT_EQ(files(dir_), std::vector<std::string>{"fit.json"});
 }
 
-TEST(Calibration, ReadsOnlyPolynomialTexts) {
+TEST(EnergyCalibration, ReadsOnlyPolynomialTexts) {
   struct Case {
     std::string text;
     bool ok;
