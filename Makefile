@@ -8,7 +8,8 @@ CMAKE_ARGS ?=
 
 # System packages the build needs (Debian names).
 PACKAGES = cmake g++ make libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev \
-           libpugixml-dev tcl sqlite3 valgrind
+           libpugixml-dev tcl sqlite3 valgrind \
+           nlohmann-json3-dev jq python3-jsonschema
 # and for the fuzz targets
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 

@@ -126,7 +126,7 @@ void runFit(const StartArgs& s,
                   sparse};
   double alamda = 0.0;
   int ierr = 0;
-  search(w.mrq, out, f, s.chisq, alamda, ierr);
+  search(w.mrq, out, f, s.chisq, alamda, ierr, w.summary);
 }
 
 }  // namespace tavrick

@@ -163,7 +163,8 @@ inline void addBackground(double x, const double* a, double* dyda, int B, int nb
 // Runs the fit of a variant over the points set up by setupFitPoints: the
 // counts and curve slices start at channel ilo and the free-parameter list is
 // the identity, so mfit alone decides which leading slots vary. The driver's
-// status is not examined: the result routine reports whatever the fit left.
+// status is not examined: the result routine reports whatever the fit left;
+// how the fit ended goes to w.summary.
 // sparse is the model's sparse form (none: the full update).
 void runFit(const StartArgs& s,
             FitWork& w,

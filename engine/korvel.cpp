@@ -167,6 +167,7 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
   const StartArgs s{k.spec, k.peaks,  k.bkgrd, k.ilo,   k.ihi,      k.npeaks,       k.nbak,
                     k.pos,  k.fwhmin, k.width, k.widlo, w.a.data(), w.covar.data(), r.chisq};
   rt.g(s, w.fit, out);
+  r.summary = w.fit.summary;
   const ResultArgs x{k.spec,  k.maxch, k.ilo,   k.ihi,   k.npeaks,   k.nbak,
                      k.total, k.fit,   k.peaks, k.bkgrd, w.a.data(), w.covar.data()};
   rt.x(x, r, out);

@@ -1,6 +1,8 @@
 // Iteration driver: one complete Levenberg-Marquardt fit with its log.
 #include "engine/search.h"
 
+#include <cmath>
+
 #include "format/fortran.h"
 
 namespace tavrick {
@@ -22,9 +24,31 @@ void logFailure(std::FILE* out) {
   fortran::write(out, "(' Fit failed: singular curvature matrix')");
 }
 
+// A fit that ended without a failure is not sound when its chi-square or one
+// of its free parameters is not a finite number.
+FitStatus finalStatus(const FitArgs& f, double chisq, FitStatus ended) {
+  if (!std::isfinite(chisq)) return FitStatus::not_finite;
+  for (int j = 0; j < f.mfit; ++j) {
+    if (!std::isfinite(f.a[f.lista[j] - 1])) return FitStatus::not_finite;
+  }
+  return ended;
+}
+
 }  // namespace
 
 void search(Mrq& mrq, std::FILE* out, const FitArgs& f, double& chisq, double& alamda, int& ierr) {
+  FitSummary summary;
+  search(mrq, out, f, chisq, alamda, ierr, summary);
+}
+
+void search(Mrq& mrq,
+            std::FILE* out,
+            const FitArgs& f,
+            double& chisq,
+            double& alamda,
+            int& ierr,
+            FitSummary& summary) {
+  summary = FitSummary{FitStatus::singular, 0};
   alamda = -1.0;
   mrq.mrqmin(f, chisq, alamda, ierr);
   if (ierr != 0) {
@@ -36,6 +60,7 @@ void search(Mrq& mrq, std::FILE* out, const FitArgs& f, double& chisq, double& a
   logLine(out, it, chisq, alamda);
   for (;;) {
     ++it;
+    summary.iterations = it;
     mrq.mrqmin(f, chisq, alamda, ierr);
     if (ierr != 0) {
       logFailure(out);
@@ -51,7 +76,12 @@ void search(Mrq& mrq, std::FILE* out, const FitArgs& f, double& chisq, double& a
       mrq.mrqmin(f, chisq, alamda, ierr);
       // The undamped matrix can be singular where the damped ones were not:
       // then covar holds no covariance and the fit must not pass as sound.
-      if (ierr != 0) logFailure(out);
+      if (ierr != 0) {
+        logFailure(out);
+        return;
+      }
+      summary.status =
+          finalStatus(f, chisq, converged ? FitStatus::converged : FitStatus::iteration_cap);
       return;
     }
     ochisq = chisq;

@@ -7,6 +7,7 @@
 
 #include "engine/fitdefs.h"
 #include "engine/mrqmin.h"
+#include "engine/search.h"
 
 namespace tavrick {
 
@@ -19,6 +20,7 @@ struct FitWork {
   std::array<double, kNca * kNca> alpha{};
   std::array<int, kMaxPar> lista{};
   Mrq mrq{};
+  FitSummary summary{};  // how the latest fit ended
 };
 
 // Arguments of a start routine. Per-channel arrays are indexed by channel
@@ -54,6 +56,7 @@ struct FitResults {
   double bakaerr = 0.0;
   std::array<double, kMaxBak> bakerr{};
   double chisq = 0.0;
+  FitSummary summary{};  // status and steps of the fit
 };
 
 // Arguments of a result routine besides the results themselves.

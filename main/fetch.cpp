@@ -11,6 +11,7 @@
 
 #include "engine/pksrch.h"
 #include "main/args.h"
+#include "main/results_out.h"
 
 namespace tavrick {
 
@@ -164,10 +165,11 @@ void list(Run& run, std::FILE* out) {
   write_list(out, run.line.data(), run.k.ilo, run.nchan, run.fit.data());
 }
 
-int fetch_and_fit(Settings& s, spectrum::Host& host, std::FILE* out) {
+int fetch_and_fit(Settings& s, spectrum::Host& host, std::FILE* out, ResultsOut* results) {
   const auto run = new_run();
   fetch(s, host, *run, out);
   if constexpr (kDiagnosticDump) dump_settings(s);
+  if (results != nullptr) results->before_fit(s);
   fit(s, *run, out);
   list(*run, out);
   if constexpr (kDiagnosticDump) dump_arrays(s, *run);
@@ -178,6 +180,7 @@ int fetch_and_fit(Settings& s, spectrum::Host& host, std::FILE* out) {
     std::fputs("tavrick: error writing standard output\n", stderr);
     return 8;
   }
+  if (results != nullptr) results->after_fit(host, *run, out);
   return 0;
 }
 

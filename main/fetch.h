@@ -44,8 +44,14 @@ void fit(Settings& s, Run& run, std::FILE* out);
 // Prints the background list and the fit list of the window.
 void list(Run& run, std::FILE* out);
 
-// All of the above. Returns the exit status: 0, or 8 when out could not be
-// written (the reason then goes to standard error, as out is unusable).
-int fetch_and_fit(Settings& s, spectrum::Host& host, std::FILE* out);
+class ResultsOut;
+
+// All of the above, and the results file when results asks for one. Returns
+// the exit status: 0, or 8 when out could not be written (the reason then
+// goes to standard error, as out is unusable).
+int fetch_and_fit(Settings& s,
+                  spectrum::Host& host,
+                  std::FILE* out,
+                  ResultsOut* results = nullptr);
 
 }  // namespace tavrick

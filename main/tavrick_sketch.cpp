@@ -7,6 +7,7 @@
 //   -sketchlog N       not 0: logarithmic count axis (default 0)
 //   -sketchmarks X...  channels marked by vertical lines (up to 30)
 //   -sketchlist FILE   where the fit's own listing goes (default standard error)
+//   -results FILE      also write the results of the fit to FILE (.json or .csv)
 // Every error writes its one-line message where the listing goes and ends the
 // process with status 8.
 #include <array>
@@ -23,11 +24,28 @@
 #include "main/args.h"
 #include "main/fetch.h"
 #include "main/options.h"
+#include "main/results_out.h"
 #include "main/settings.h"
 #include "plot/sketch.h"
 #include "spectrum/host.h"
 
 namespace {
+
+constexpr const char* kUsage =
+    "usage: tavrick-sketch TAVRICK-OPTIONS [-sketchfit N] [-sketchlog N] [-sketchmarks X...]\n"
+    "                      [-sketchlist FILE] [-results FILE.json|FILE.csv]\n"
+    "       tavrick-sketch --help | --version\n"
+    "\n"
+    "Fits as tavrick does (see tavrick --help for its options) and writes a plot\n"
+    "script of the fit on standard output.\n"
+    "\n"
+    "  -sketchfit N        0: draw the spectrum only (default 1)\n"
+    "  -sketchlog N        not 0: logarithmic count axis (default 0)\n"
+    "  -sketchmarks X...   channels marked by vertical lines (up to 30)\n"
+    "  -sketchlist FILE    where the fit's listing goes (default standard error)\n"
+    "  -results FILE       also write the results to FILE (.json or .csv)\n"
+    "\n"
+    "Exit status 0 on success, 8 after an error (one line where the listing goes).\n";
 
 using tavrick::Args;
 using tavrick::crash;
@@ -86,10 +104,13 @@ int sketch_command(int argc, char** argv, std::FILE*& listing) {
   tavrick::options(args, settings, listing);
   SketchOptions opt;
   sketch_options(args, opt, listing);
+  tavrick::ResultsOut results;
+  results.option(args, listing);
 
   spectrum::Host host;
   const auto run = std::make_unique<tavrick::Run>();
   tavrick::fetch(settings, host, *run, listing);
+  results.before_fit(settings);
   tavrick::fit(settings, *run, listing);
   tavrick::list(*run, listing);
 
@@ -114,6 +135,9 @@ int sketch_command(int argc, char** argv, std::FILE*& listing) {
   a.logflag = opt.logflag;
   a.fitflag = opt.fitflag;
   tavrick::sketch(a, stdout);
+  // A results file that cannot be written is an error like any other: its
+  // line goes where the listing goes.
+  results.after_fit(host, *run, listing);
 
   // A script or listing cut short (a full disk, a closed pipe) must not pass
   // for a complete one. The message goes where the listing goes while that
@@ -133,6 +157,7 @@ int sketch_command(int argc, char** argv, std::FILE*& listing) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (tavrick::help_or_version(argc, argv, "tavrick-sketch", kUsage)) return 0;
   // Closed pipes show up as failed writes (EPIPE), not as a silent death.
   std::signal(SIGPIPE, SIG_IGN);
   std::FILE* listing = stderr;

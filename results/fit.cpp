@@ -1,0 +1,295 @@
+// The fit as a function call: the command's checks on a request, the window
+// copied into a workspace, one engine call, the record.
+#include "results/fit.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <new>
+#include <type_traits>
+
+#include "engine/pksrch.h"
+
+namespace tavrick::results {
+
+// Half-width in channels of the peak search around each guess, as the
+// command searches.
+constexpr int kPeakSearch = 10;
+
+struct FitWorkspace::Arrays {
+  std::array<double, kChanArray> spec{};
+  std::array<double, kChanArray> fit{};
+  std::array<double, kChanArray> peaks{};
+  std::array<double, kChanArray> bkgrd{};
+  Workspace work{};
+  FitResults res{};
+  KorvelArgs k{};
+  std::array<double, kMaxPeaks> pos{};
+  std::array<double, kMaxPeaks> fwhmin{};
+  std::array<double, kMaxPeaks> fwloin{};
+  // The channels the latest fit filled (none: first > last).
+  int first = 0;
+  int last = -1;
+};
+
+namespace {
+
+// The engine's flags and lists as the command's option phase leaves them.
+struct Flags {
+  int iskew = 0;
+  int ilor = 0;
+  int ifixwd = 0;
+  int idiffwd = 1;
+  int ifixcn = 0;
+  int nbak = 3;
+  int ilo = 0;
+  int ihi = 0;
+  int npeaks = 0;
+  std::array<double, kMaxPeaks> pos{};
+  std::array<double, kMaxPeaks> fwhmin{};
+  std::array<double, kMaxPeaks> fwloin{};
+  double width = 0.0;
+  double widlo = 0.0;
+};
+
+double single(double v) { return static_cast<double>(static_cast<float>(v)); }
+
+// A list in single precision, as the command reads it; "" or a message.
+std::string list(const std::vector<double>& v,
+                 std::array<double, kMaxPeaks>& out,
+                 const char* toomany,
+                 const char* notfinite) {
+  if (v.size() > static_cast<std::size_t>(kMaxPeaks)) return toomany;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    out[i] = single(v[i]);
+    if (!std::isfinite(out[i])) return notfinite;
+  }
+  return {};
+}
+
+void pad(std::array<double, kMaxPeaks>& vals, std::size_t n) {
+  std::fill(vals.begin() + static_cast<std::ptrdiff_t>(n), vals.end(), vals[n - 1]);
+}
+
+bool positive(const std::array<double, kMaxPeaks>& vals, std::size_t n) {
+  return std::all_of(vals.begin(), vals.begin() + static_cast<std::ptrdiff_t>(n),
+                     [](double v) { return v > 0.0; });
+}
+
+// The option phase of the command on a request: the same checks in the same
+// order with the same messages.
+std::string options(const FitRequest& r, Flags& f) {
+  if (r.shape == "gauss") {
+    f.iskew = 0;
+  } else if (r.shape == "skew") {
+    f.iskew = 1;
+  } else if (r.shape == "skewtail") {
+    f.iskew = 2;
+  } else if (r.shape == "lorentz") {
+    f.ilor = 1;
+  } else {
+    return "bad SHAPE argument (gauss|skew|skewtail|lorentz)" + r.shape;
+  }
+  if (r.widthopt == "different") {
+    f.ifixwd = 0;
+    f.idiffwd = 1;
+  } else if (r.widthopt == "same") {
+    f.ifixwd = 0;
+    f.idiffwd = 0;
+  } else if (r.widthopt == "given") {
+    f.ifixwd = 1;
+    f.idiffwd = 1;
+  } else {
+    return "bad WIDTHOPT argument (different|same|given)" + r.widthopt;
+  }
+  if (r.peakopt == "different") {
+    f.ifixcn = 0;
+  } else if (r.peakopt == "given") {
+    f.ifixcn = 1;
+  } else {
+    return "bad PEAKOPT argument (different|given)" + r.peakopt;
+  }
+  if (r.order < 0 || r.order > 5) return "invalid background polynomial order (0..5)";
+  f.nbak = r.order + 1;
+  f.ilo = std::min(r.lo, r.hi);
+  f.ihi = std::max(r.lo, r.hi);
+
+  std::string m = list(r.peaks, f.pos, "too many PEAKS (max of 30)", "PEAKS must be finite");
+  if (!m.empty()) return m;
+  if (r.peaks.empty()) return "no PEAKS argument(s) at all";
+  f.npeaks = static_cast<int>(r.peaks.size());
+
+  if (r.widths.empty()) return "no WIDTHS argument(s) at all";
+  m = list(r.widths, f.fwhmin, "too many WIDTHS (max of 30)", "WIDTHS must be finite");
+  if (!m.empty()) return m;
+  if (!positive(f.fwhmin, r.widths.size())) return "WIDTHS must be positive";
+  f.width = f.fwhmin[0];
+  pad(f.fwhmin, r.widths.size());
+
+  if (r.skews.empty()) {
+    if (f.iskew == 1) return "no SKEWS argument(s) at all";
+    f.fwloin = f.fwhmin;
+    f.widlo = f.width;
+  } else {
+    m = list(r.skews, f.fwloin, "too many SKEWS (max of 30)", "SKEWS must be finite");
+    if (!m.empty()) return m;
+    if (!positive(f.fwloin, r.skews.size())) return "SKEWS must be positive";
+    f.widlo = f.fwloin[0];
+    pad(f.fwloin, r.skews.size());
+  }
+
+  const bool wdifferent = f.ifixwd == 0 && f.idiffwd == 1;
+  const bool wsame = f.ifixwd == 0 && f.idiffwd == 0;
+  if (f.iskew == 2 && wdifferent && f.ifixcn == 0) {
+    return "SHAPE=skewtail requires WIDTHOPT=same|given or PEAKOPT=given";
+  }
+  if (f.iskew == 2 && (wsame || (wdifferent && f.ifixcn == 1))) {
+    return "SHAPE=skewtail requires WIDTHOPT=given";
+  }
+  if (f.iskew == 0 && f.ilor == 0 && wdifferent && f.ifixcn == 1) {
+    return "SHAPE=gauss with PEAKOPT=given requires WIDTHOPT=same|given";
+  }
+  return {};
+}
+
+// The fetch phase's checks of the window against the counts given.
+std::string window(const FitRequest& r, const Flags& f) {
+  const long long size = static_cast<long long>(r.counts.size());
+  const long long lo = static_cast<long long>(f.ilo) - r.first_channel;
+  const long long hi = static_cast<long long>(f.ihi) - r.first_channel;
+  if (lo < 0 || lo >= size) return "first peak lies ouside spectrum: " + r.spectrum;
+  if (hi < 0 || hi >= size) return "last peak lies outside spectrum: " + r.spectrum;
+  if (f.ihi > kMaxCh - 1 || f.ilo < 0) return "fitting over too many channels (65536 maximum)";
+  if (vecmin(f.pos.data(), f.npeaks) < static_cast<double>(f.ilo) ||
+      vecmax(f.pos.data(), f.npeaks) > static_cast<double>(f.ihi)) {
+    return "some peaks lie outside fitting limits";
+  }
+  for (long long i = lo; i <= hi; ++i) {
+    if (!std::isfinite(single(r.counts[static_cast<std::size_t>(i)]))) {
+      return "COUNTS must be finite";
+    }
+  }
+  return {};
+}
+
+// The request as the engine took it: lists in single precision, the widths
+// padded to the peaks, so record.arguments repeat the fit exactly.
+FitRequest as_fitted(const FitRequest& r, const Flags& f) {
+  FitRequest q;
+  q.spectrum = r.spectrum;
+  q.lo = r.lo;
+  q.hi = r.hi;
+  const auto n = static_cast<std::size_t>(f.npeaks);
+  q.peaks.assign(r.peaks.size(), 0.0);
+  std::transform(r.peaks.begin(), r.peaks.end(), q.peaks.begin(), single);
+  q.widths.assign(f.fwhmin.begin(), f.fwhmin.begin() + static_cast<std::ptrdiff_t>(n));
+  if (!r.skews.empty()) {
+    q.skews.assign(f.fwloin.begin(), f.fwloin.begin() + static_cast<std::ptrdiff_t>(n));
+  }
+  q.shape = r.shape;
+  q.widthopt = r.widthopt;
+  q.peakopt = r.peakopt;
+  q.order = r.order;
+  q.calibration = r.calibration;
+  return q;
+}
+
+std::span<const double> window_of(const FitWorkspace::Arrays* a, const double* v) {
+  if (a == nullptr || a->first > a->last) return {};
+  return {v + a->first, static_cast<std::size_t>(a->last - a->first + 1)};
+}
+
+}  // namespace
+
+void FitWorkspace::Free::operator()(Arrays* a) const { std::free(a); }
+
+// Zeroed pages from calloc: only the pages of the channels a fit touches are
+// ever faulted in. Arrays holds arrays and scalars whose initial values are
+// all zero bits, so the zeroed block is a value-initialised Arrays.
+static_assert(std::is_aggregate_v<FitWorkspace::Arrays> &&
+              std::is_trivially_destructible_v<FitWorkspace::Arrays>);
+
+FitWorkspace::FitWorkspace() {
+  void* p = std::calloc(1, sizeof(Arrays));
+  if (p == nullptr) throw std::bad_alloc();
+  a_.reset(static_cast<Arrays*>(p));
+  a_->last = -1;
+}
+
+FitWorkspace::~FitWorkspace() = default;
+FitWorkspace::FitWorkspace(FitWorkspace&&) noexcept = default;
+FitWorkspace& FitWorkspace::operator=(FitWorkspace&&) noexcept = default;
+
+std::span<const double> FitWorkspace::counts() const {
+  return window_of(a_.get(), a_ ? a_->spec.data() : nullptr);
+}
+std::span<const double> FitWorkspace::background() const {
+  return window_of(a_.get(), a_ ? a_->bkgrd.data() : nullptr);
+}
+std::span<const double> FitWorkspace::curve() const {
+  return window_of(a_.get(), a_ ? a_->fit.data() : nullptr);
+}
+int FitWorkspace::first() const { return a_ ? a_->first : 0; }
+int FitWorkspace::last() const { return a_ ? a_->last : -1; }
+
+std::string check_options(const FitRequest& req) {
+  Flags f;
+  return options(req, f);
+}
+
+std::string fit(const FitRequest& req, FitWorkspace& ws, Record& rec, std::FILE* report) {
+  Flags f;
+  std::string msg = options(req, f);
+  if (msg.empty()) msg = window(req, f);
+  if (!msg.empty()) return msg;
+  if (!ws.a_) return "fit workspace moved from";
+  FitWorkspace::Arrays& a = *ws.a_;
+
+  // Channels outside the window are zero, as in the command: the peak search
+  // looks up to ten channels beyond the window's ends.
+  for (int ch = a.first; ch <= a.last; ++ch) {
+    const auto c = static_cast<std::size_t>(ch);
+    a.spec[c] = a.fit[c] = a.peaks[c] = a.bkgrd[c] = 0.0;
+  }
+  a.first = 0;
+  a.last = -1;
+  for (int ch = f.ilo; ch <= f.ihi; ++ch) {
+    const auto i = static_cast<std::size_t>(ch - req.first_channel);
+    a.spec[static_cast<std::size_t>(ch)] = single(req.counts[i]);
+  }
+  a.pos = f.pos;
+  a.fwhmin = f.fwhmin;
+  a.fwloin = f.fwloin;
+
+  KorvelArgs& k = a.k;
+  k.spec = a.spec.data();
+  k.maxch = kMaxCh;
+  k.ilo = f.ilo;
+  k.ihi = f.ihi;
+  k.npeaks = f.npeaks;
+  k.nbak = f.nbak;
+  k.pos = a.pos.data();
+  k.fwhmin = a.fwhmin.data();
+  k.fwloin = a.fwloin.data();
+  k.width = f.width;
+  k.widlo = f.widlo;
+  k.ipksch = kPeakSearch;
+  k.idiffwd = f.idiffwd;
+  k.iskew = f.iskew;
+  k.ifixwd = f.ifixwd;
+  k.ifixcn = f.ifixcn;
+  k.ilor = f.ilor;
+  k.total = 0.0;
+  k.fit = a.fit.data();
+  k.peaks = a.peaks.data();
+  k.bkgrd = a.bkgrd.data();
+  korvel(k, a.res, a.work, report);
+  a.first = f.ilo;
+  a.last = f.ihi;
+
+  rec = build_record(as_fitted(req, f), k, a.res);
+  return {};
+}
+
+}  // namespace tavrick::results
