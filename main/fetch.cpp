@@ -30,7 +30,7 @@ void dump_int(const char* label, int v) { std::fprintf(stderr, " %s %11d\n", lab
 void dump_real(const char* label, double v) { std::fprintf(stderr, " %s %.17g\n", label, v); }
 
 void dump_settings(const Settings& s) {
-  dump_int("ipksch=", kPeakSearch);
+  dump_int("ipksch=", s.ipksch);
   dump_int("ifixwd=", s.ifixwd);
   dump_int("idiffwd=", s.idiffwd);
   dump_int("ifixcn=", s.ifixcn);
@@ -139,7 +139,7 @@ void fit(Settings& s, Run& run, std::FILE* out) {
   k.fwloin = s.fwloin.data();
   k.width = s.width;
   k.widlo = s.widlo;
-  k.ipksch = kPeakSearch;
+  k.ipksch = s.ipksch;
   k.idiffwd = s.idiffwd;
   k.iskew = s.iskew;
   k.ifixwd = s.ifixwd;

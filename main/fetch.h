@@ -29,9 +29,6 @@ struct Run {
   std::array<char, kListLineBytes> line{};
 };
 
-// Half-width in channels of the peak search around each guess.
-inline constexpr int kPeakSearch = 10;
-
 // Connects, looks the spectrum up, checks it and the window and the peaks,
 // and reads the window's counts into run. Every failure ends the process
 // through crash or sabend (status 8) with its message on msg.

@@ -173,6 +173,17 @@ void options(Args& args, Settings& s, std::FILE* msg) {
   if (s.iskew == 0 && s.ilor == 0 && wdifferent && s.ifixcn == 1) {
     crash("SHAPE=gauss with PEAKOPT=given requires WIDTHOPT=same|given", msg);
   }
+
+  // Options added after the ones above are checked after them, so a command
+  // line that fails an older check keeps its message.
+  // Half-width of the peak search; absent, it is the search of every run.
+  std::int32_t search = kPeakSearch;
+  const int st = args.intin("search", search);
+  if (st == 0 && search >= 0 && search <= kMaxPeakSearch) {
+    s.ipksch = search;
+  } else if (st != -1) {
+    crash("bad SEARCH argument (an integer 0..65536)", msg);
+  }
 }
 
 }  // namespace tavrick

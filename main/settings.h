@@ -7,6 +7,12 @@
 
 namespace tavrick {
 
+// Half-width in channels of the peak search around each guess, when the
+// command line does not set it.
+inline constexpr int kPeakSearch = 10;
+// The largest half-width taken: the search never looks beyond channel kMaxCh.
+inline constexpr int kMaxPeakSearch = kMaxCh;
+
 struct Settings {
   std::array<char, 256> name{};  // spectrum name, blank-padded
   int namelen = 0;               // its significant length
@@ -26,6 +32,7 @@ struct Settings {
   std::array<double, kMaxPeaks> fwloin{};
   double width = 0.0;
   double widlo = 0.0;
+  int ipksch = kPeakSearch;  // 0: no search, the guesses stay where given
 };
 
 }  // namespace tavrick

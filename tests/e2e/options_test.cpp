@@ -159,6 +159,23 @@ TEST(TavrickOptions, AcceptedLines) {
   });
 }
 
+TEST(TavrickOptions, SearchHalfWidth) {
+  const std::string bad = "bad SEARCH argument (an integer 0..65536)\n";
+  check({
+      {"search 0", valid({"-search", "0"}), kNoStore},
+      {"search whole range", valid({"-search", "65536"}), kNoStore},
+      {"search last counts as absent", valid({"-search"}), kNoStore},
+      {"search negative", valid({"-search", "-1"}), bad},
+      {"search beyond the channels", valid({"-search", "65537"}), bad},
+      {"search real", valid({"-search", "2.5"}), bad},
+      {"search word", valid({"-search", "off"}), bad},
+      {"search empty", valid({"-search", ""}), bad},
+      {"search followed by an option", valid({"-search", "-order", "1"}), bad},
+      {"older checks first", valid({"-search", "x", "-order", "9"}),
+       "invalid background polynomial order (0..5)\n"},
+  });
+}
+
 TEST(TavrickOptions, MessageKeepsTheWordAsTyped) {
   // Cut to the 128 characters of an argument; trailing blanks dropped.
   check({

@@ -89,4 +89,20 @@ TEST(Fit, EngineInOutValuesReturnToTheSettings) {
   EXPECT_EQ(run->k.maxch, tavrick::kMaxCh);
 }
 
+TEST(Fit, WithoutSearchTheGuessStaysWhereGiven) {
+  auto run = std::make_unique<tavrick::Run>();
+  for (int i = 10; i <= 30; ++i) run->spec[static_cast<std::size_t>(i)] = (i == 22) ? 500.0 : 10.0;
+  tavrick::Settings s = settings("s", 10, 30, 20.0);
+  s.ifixwd = 1;
+  s.ifixcn = 1;
+  s.ipksch = 0;
+  run->nchan = 21;
+  std::FILE* out = std::fopen("/dev/null", "w");
+  tavrick::fit(s, *run, out);
+  std::fclose(out);
+  EXPECT_EQ(s.pos[0], 20.0);
+  EXPECT_EQ(run->k.ipksch, 0);
+  EXPECT_NEAR(run->res.cenfit[0], 20.0, 1e-9);
+}
+
 }  // namespace

@@ -106,6 +106,22 @@ TEST(Options, LowSideWidths) {
   EXPECT_EQ(given.fwhmin[29], 3.0);
 }
 
+TEST(Options, SearchHalfWidth) {
+  const struct {
+    std::vector<std::string> more;
+    int ipksch;
+  } cases[] = {
+      {{}, tavrick::kPeakSearch},
+      {{"-search", "0"}, 0},
+      {{"-search", "3"}, 3},
+      {{"-search", "+65536"}, 65536},
+      {{"-search", "007"}, 7},
+      {{"-search", "4", "-search", "9"}, 4},  // only the first occurrence counts
+      {{"-search"}, tavrick::kPeakSearch},    // a name with nothing after it
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse(base(c.more)).ipksch, c.ipksch) << c.more.size();
+}
+
 TEST(Options, CombinationsWithAShapeAreAccepted) {
   EXPECT_EQ(parse(base({"-peakopt", "given", "-widthopt", "same"})).ifixcn, 1);
   EXPECT_EQ(parse(base({"-shape", "lorentz", "-peakopt", "given"})).ifixcn, 1);
