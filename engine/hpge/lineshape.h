@@ -1,0 +1,66 @@
+// The line shape of a germanium detector: per peak a Gaussian, a low-side
+// tail and a smoothed step in the background under the peak.
+//
+// With b = (x - c) / w (w the Gaussian's 1/e half-width, FWHM = 1.665109 w),
+// r = R / 100 and s = STEP / 100, a peak of height h is
+//
+//   h * ( (1 - r) G + r T + s S ),   G = exp(-b^2),   S = erfc(b) / 2,
+//   T = exp((x - c) / BETA) erfc(b + y) / erfc(y),   y = w / (2 BETA),
+//
+// T being an exponential of decay length BETA (channels) on the low side,
+// convolved with the Gaussian and scaled to 1 at the centroid. R is the
+// tail's share of the height at the centroid in percent, STEP the step's full
+// height in percent of the peak height. c is the centroid of the Gaussian
+// part. The conventions are those of the germanium fitting codes in common
+// use, so shape parameters carry over between them.
+//
+// T is evaluated without overflow or cancellation through the scaled
+// complementary error function erfcx(z) = exp(z^2) erfc(z):
+//   z = b + y >= 0:  T = exp(-b^2) erfcx(z) / erfcx(y)
+//   z < 0:           T = exp(2 b y + y^2) erfc(z) / erfcx(y)
+// (2 b y is (x - c) / BETA). Each term is an exact 0 beyond a cut-off, so a
+// peak's reach is bounded: G, the step's slope and T on the high side vanish
+// for |b| >= kCut; on the low side T vanishes where 2 b y + y^2 < -kTailExp
+// and the step is exactly 1 from b <= -kCut down.
+#pragma once
+
+namespace tavrick::hpge {
+
+// |b| at and beyond which the Gaussian and the step's slope are exact zeros:
+// exp(-100) is below 4e-44.
+inline constexpr double kCut = 10.0;
+// Exponent below which the tail is an exact zero: exp(-50) < 2e-22.
+inline constexpr double kTailExp = 50.0;
+
+// The shape parameters all peaks of a window share.
+struct Tail {
+  double r;     // R: tail share of the height at the centroid, percent
+  double beta;  // BETA: decay length of the tail in channels, above 0
+  double step;  // STEP: full height of the step, percent of the peak height
+};
+
+// One peak at one abscissa: its value and its derivatives by the centroid,
+// height, width, and the three shape parameters.
+struct Terms {
+  double f;
+  double dc, dh, dw, dr, dbeta, dstep;
+};
+
+// The scaled complementary error function exp(z^2) erfc(z), finite and
+// accurate to a few units in the last place for z >= -26.
+double erfcx(double z);
+
+// Value and derivatives of a peak with centroid c, height h and width w at x.
+void peak(double x, double c, double h, double w, const Tail& t, Terms& d);
+
+// The peak's area (Gaussian and tail; the step belongs to the background):
+//   h ( (1 - r) w sqrt(pi) + r 2 BETA / erfcx(y) ).
+double area(double h, double w, const Tail& t);
+
+// The area's derivatives by h, w, R and BETA, for its error.
+struct AreaGradient {
+  double dh, dw, dr, dbeta;
+};
+AreaGradient areaGradient(double h, double w, const Tail& t);
+
+}  // namespace tavrick::hpge
