@@ -113,4 +113,30 @@ AreaGradient areaGradient(double h, double w, const Tail& t) {
   return g;
 }
 
+double centroidShift(double w, const Tail& t) {
+  const double tail = (t.r / 100.0) * ((2.0 * t.beta) / erfcx(w / (2.0 * t.beta)));
+  return (t.beta * tail) / area(1.0, w, t);
+}
+
+ShiftGradient shiftGradient(double w, const Tail& t) {
+  // shift = BETA q / A with q the tail's area and A the whole area per unit
+  // height: d shift = BETA (dq A - q dA) / A^2 (+ q / A for BETA itself).
+  const double r = t.r / 100.0;
+  const double y = w / (2.0 * t.beta);
+  const double e = 1.0 / erfcx(y);
+  const double de = e * (kTwoOverSqrtPi * e - 2.0 * y);
+  const double q = r * ((2.0 * t.beta) * e);
+  const double a = area(1.0, w, t);
+  const AreaGradient ga = areaGradient(1.0, w, t);
+  const double qw = r * de;
+  const double qr = ((2.0 * t.beta) * e) / 100.0;
+  const double qb = 2.0 * r * (e - y * de);
+  const double a2 = a * a;
+  ShiftGradient g{};
+  g.dw = (t.beta * (qw * a - q * ga.dw)) / a2;
+  g.dr = (t.beta * (qr * a - q * ga.dr)) / a2;
+  g.dbeta = q / a + (t.beta * (qb * a - q * ga.dbeta)) / a2;
+  return g;
+}
+
 }  // namespace tavrick::hpge

@@ -63,4 +63,15 @@ struct AreaGradient {
 };
 AreaGradient areaGradient(double h, double w, const Tail& t);
 
+// How far the peak's centroid (its mean position, Gaussian and tail) lies
+// below c: the tail's mean lies BETA below c, so the shift is BETA times the
+// tail's share of the area. Independent of the height.
+double centroidShift(double w, const Tail& t);
+
+// The shift's derivatives by w, R and BETA, for the centroid's error.
+struct ShiftGradient {
+  double dw, dr, dbeta;
+};
+ShiftGradient shiftGradient(double w, const Tail& t);
+
 }  // namespace tavrick::hpge

@@ -153,6 +153,36 @@ TEST_F(LineShape, AreaIsTheIntegralOfGaussianAndTail) {
   }
 }
 
+TEST_F(LineShape, CentroidIsTheMeanPosition) {
+  for (const Point& p : kPoints) {
+    if (p.t.r == 0.0) continue;
+    Point q = p;
+    q.t.step = 0.0;
+    const double lo = q.c - 12.0 * q.w - 60.0 * q.t.beta;
+    const double hi = q.c + 12.0 * q.w;
+    const int n = 200000;
+    const double dx = (hi - lo) / n;
+    double s0 = 0.0;
+    double s1 = 0.0;
+    for (int i = 0; i <= n; ++i) {
+      q.x = lo + i * dx;
+      const double wgt = (i == 0 || i == n) ? 1.0 : (i % 2 == 1 ? 4.0 : 2.0);
+      s0 += wgt * value(q);
+      s1 += wgt * value(q) * (q.x - q.c);
+    }
+    EXPECT_NEAR(-tavrick::hpge::centroidShift(p.w, p.t), s1 / s0, 1e-7 * q.w) << p.what;
+
+    const tavrick::hpge::ShiftGradient g = tavrick::hpge::shiftGradient(p.w, p.t);
+    const auto shift = [](const Point& s) { return tavrick::hpge::centroidShift(s.w, s.t); };
+    const double gs[] = {g.dw, g.dr, g.dbeta};
+    const int slots[] = {2, 3, 4};
+    for (int i = 0; i < 3; ++i) {
+      const double num = central(p, slots[i], shift);
+      EXPECT_NEAR(gs[i], num, 1e-6 * std::max(std::abs(num), 1e-9)) << p.what << " slot " << i;
+    }
+  }
+}
+
 TEST_F(LineShape, Limits) {
   // Without tail and step the peak is the Gaussian h exp(-b^2), bit for bit.
   for (double x : {95.0, 99.1, 100.0, 100.7, 104.0}) {
