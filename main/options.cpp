@@ -186,4 +186,67 @@ void options(Args& args, Settings& s, std::FILE* msg) {
   }
 }
 
+void hpge_options(Args& args, Settings& s, std::FILE* msg) {
+  bool given = false;
+
+  // Tail: two numbers, R a share in percent, BETA a length.
+  float v = 0.0f;
+  int st = args.rlin("tail", v);
+  if (st != -1) {
+    given = true;
+    float beta = 0.0f;
+    if (st != 0 || !(v >= 0.0f && v <= 100.0f) || args.rlin("tail", beta) != 0 ||
+        !(beta > 0.0f)) {
+      crash("bad TAIL argument (R 0..100, BETA above 0)", msg);
+    }
+    s.tailr = static_cast<double>(v);
+    s.tailbeta = static_cast<double>(beta);
+  }
+
+  st = args.rlin("step", v);
+  if (st != -1) {
+    given = true;
+    if (st != 0) crash("bad STEP argument", msg);
+    s.tailstep = static_cast<double>(v);
+  }
+
+  // Held shape parameters: a list of words that ends at the first argument
+  // that is none of them, as a list of numbers ends at the first non-number.
+  Word w;
+  int len = 0;
+  int nhold = 0;
+  while (args.txtin("hold", w, len) == 0) {
+    bool* flag = nullptr;
+    if (is(w, len, "r")) {
+      flag = &s.holdr;
+    } else if (is(w, len, "beta")) {
+      flag = &s.holdbeta;
+    } else if (is(w, len, "step")) {
+      flag = &s.holdstep;
+    }
+    if (flag == nullptr) {
+      if (nhold == 0) bad_word("bad HOLD argument (r|beta|step)", w, len, msg);
+      break;
+    }
+    *flag = true;
+    ++nhold;
+    given = true;
+  }
+  if (given && s.ihpge == 0) crash("TAIL, STEP and HOLD need SHAPE=hpge", msg);
+  // Without -tail the tail starts half as long as the first width.
+  if (s.tailbeta == 0.0) s.tailbeta = 0.5 * s.width;
+
+  if (args.txtin("weights", w, len) == 0) {
+    if (is(w, len, "data")) {
+      s.weights = Weighting::data;
+    } else if (is(w, len, "fit")) {
+      s.weights = Weighting::fit;
+    } else if (is(w, len, "poisson")) {
+      s.weights = Weighting::poisson;
+    } else {
+      bad_word("bad WEIGHTS argument (data|fit|poisson)", w, len, msg);
+    }
+  }
+}
+
 }  // namespace tavrick

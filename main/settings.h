@@ -4,6 +4,7 @@
 #include <array>
 
 #include "engine/fitdefs.h"
+#include "engine/weights.h"
 
 namespace tavrick {
 
@@ -33,6 +34,16 @@ struct Settings {
   double width = 0.0;
   double widlo = 0.0;
   int ipksch = kPeakSearch;  // 0: no search, the guesses stay where given
+  // The germanium shape: its tail (R percent, BETA channels, 0: half the first
+  // width) and step (percent) start values, and which of them are held.
+  int ihpge = 0;
+  double tailr = 10.0;
+  double tailbeta = 0.0;
+  double tailstep = 0.25;
+  bool holdr = false;
+  bool holdbeta = false;
+  bool holdstep = false;
+  Weighting weights = Weighting::data;
 };
 
 }  // namespace tavrick

@@ -122,6 +122,83 @@ TEST(Options, SearchHalfWidth) {
   for (const auto& c : cases) EXPECT_EQ(parse(base(c.more)).ipksch, c.ipksch) << c.more.size();
 }
 
+Settings parse_hpge(std::vector<std::string> args, int ihpge = 1) {
+  args.insert(args.begin(), "tavrick");
+  std::vector<char*> p;
+  for (auto& a : args) p.push_back(a.data());
+  p.push_back(nullptr);
+  tavrick::Args a(static_cast<int>(args.size()), p.data());
+  Settings s;
+  tavrick::options(a, s, stderr);
+  s.ihpge = ihpge;
+  tavrick::hpge_options(a, s, stderr);
+  return s;
+}
+
+TEST(Options, GermaniumShapeAndWeights) {
+  using tavrick::Weighting;
+  const struct {
+    std::vector<std::string> more;
+    double r, beta, step;
+    bool hr, hb, hs;
+    Weighting wt;
+  } cases[] = {
+      // Defaults: R 10 %, BETA half the first width, STEP 0.25 %, all free.
+      {{}, 10.0, 1.5, 0.25, false, false, false, Weighting::data},
+      {{"-tail", "5", "1.25", "-step", "-0.5"}, 5.0, 1.25, -0.5, false, false, false,
+       Weighting::data},
+      {{"-tail", "0", "2", "-hold", "r", "beta"}, 0.0, 2.0, 0.25, true, true, false,
+       Weighting::data},
+      {{"-hold", "step", "x", "r"}, 10.0, 1.5, 0.25, false, false, true, Weighting::data},
+      {{"-hold", "beta", "-weights", "poisson"}, 10.0, 1.5, 0.25, false, true, false,
+       Weighting::poisson},
+      {{"-weights", "fit", "-weights", "data"}, 10.0, 1.5, 0.25, false, false, false,
+       Weighting::fit},
+      {{"-tail", "100", "0.1", "-hold"}, 100.0, 0.10000000149011612, 0.25, false, false, false,
+       Weighting::data},
+  };
+  for (const auto& c : cases) {
+    const Settings s = parse_hpge(base(c.more));
+    const std::string what = c.more.empty() ? "defaults" : c.more[0] + " " + c.more[1];
+    EXPECT_EQ(s.tailr, c.r) << what;
+    EXPECT_EQ(s.tailbeta, c.beta) << what;
+    EXPECT_EQ(s.tailstep, c.step) << what;
+    EXPECT_EQ(s.holdr, c.hr) << what;
+    EXPECT_EQ(s.holdbeta, c.hb) << what;
+    EXPECT_EQ(s.holdstep, c.hs) << what;
+    EXPECT_EQ(s.weights, c.wt) << what;
+  }
+  // Weights go with every shape.
+  EXPECT_EQ(parse_hpge(base({"-weights", "poisson"}), 0).weights, Weighting::poisson);
+}
+
+TEST(OptionsDeathTest, GermaniumShapeAndWeightsRefused) {
+  const struct {
+    std::vector<std::string> more;
+    int ihpge;
+    const char* msg;
+  } cases[] = {
+      {{"-tail", "5"}, 1, "^bad TAIL argument \\(R 0..100, BETA above 0\\)\n$"},
+      {{"-tail", "5", "-step", "1"}, 1, "^bad TAIL argument"},
+      {{"-tail", "101", "1"}, 1, "^bad TAIL argument"},
+      {{"-tail", "-1", "1"}, 1, "^bad TAIL argument"},
+      {{"-tail", "5", "0"}, 1, "^bad TAIL argument"},
+      {{"-tail", "x", "1"}, 1, "^bad TAIL argument"},
+      {{"-step", "s"}, 1, "^bad STEP argument\n$"},
+      {{"-hold", "R"}, 1, "^bad HOLD argument \\(r\\|beta\\|step\\)R\n$"},
+      {{"-hold", "-order", "1"}, 1, "^bad HOLD argument \\(r\\|beta\\|step\\)-order\n$"},
+      {{"-weights", "Poisson"}, 1,
+       "^bad WEIGHTS argument \\(data\\|fit\\|poisson\\)Poisson\n$"},
+      {{"-step", "1"}, 0, "^TAIL, STEP and HOLD need SHAPE=hpge\n$"},
+      {{"-hold", "r"}, 0, "^TAIL, STEP and HOLD need SHAPE=hpge\n$"},
+      {{"-tail", "5", "1"}, 0, "^TAIL, STEP and HOLD need SHAPE=hpge\n$"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EXIT(parse_hpge(base(c.more), c.ihpge), ::testing::ExitedWithCode(8), c.msg)
+        << c.more[0] << " " << c.more[1];
+  }
+}
+
 TEST(Options, CombinationsWithAShapeAreAccepted) {
   EXPECT_EQ(parse(base({"-peakopt", "given", "-widthopt", "same"})).ifixcn, 1);
   EXPECT_EQ(parse(base({"-shape", "lorentz", "-peakopt", "given"})).ifixcn, 1);
