@@ -189,26 +189,32 @@ void options(Args& args, Settings& s, std::FILE* msg) {
 void hpge_options(Args& args, Settings& s, std::FILE* msg) {
   bool given = false;
 
-  // Tail: two numbers, R a share in percent, BETA a length.
-  float v = 0.0f;
-  int st = args.rlin("tail", v);
-  if (st != -1) {
+  // Tails: two numbers each, a share in percent and a length.
+  const auto tail = [&](std::string_view name, std::string_view bad, double& r, double& beta) {
+    float share = 0.0f;
+    const int st = args.rlin(name, share);
+    if (st == -1) return;
     given = true;
-    float beta = 0.0f;
-    if (st != 0 || !(v >= 0.0f && v <= 100.0f) || args.rlin("tail", beta) != 0 ||
-        !(beta > 0.0f)) {
-      crash("bad TAIL argument (R 0..100, BETA above 0)", msg);
+    float len = 0.0f;
+    if (st != 0 || !(share >= 0.0f && share <= 100.0f) || args.rlin(name, len) != 0 ||
+        !(len > 0.0f)) {
+      crash(bad, msg);
     }
-    s.tailr = static_cast<double>(v);
-    s.tailbeta = static_cast<double>(beta);
-  }
+    r = static_cast<double>(share);
+    beta = static_cast<double>(len);
+  };
+  tail("tail", "bad TAIL argument (R 0..100, BETA above 0)", s.tailr, s.tailbeta);
 
+  float v = 0.0f;
+  int st = 0;
   st = args.rlin("step", v);
   if (st != -1) {
     given = true;
     if (st != 0) crash("bad STEP argument", msg);
     s.tailstep = static_cast<double>(v);
   }
+
+  tail("hightail", "bad HIGHTAIL argument (RH 0..100, BETAH above 0)", s.tailrh, s.tailbetah);
 
   // Held shape parameters: a list of words that ends at the first argument
   // that is none of them, as a list of numbers ends at the first non-number.
@@ -223,16 +229,20 @@ void hpge_options(Args& args, Settings& s, std::FILE* msg) {
       flag = &s.holdbeta;
     } else if (is(w, len, "step")) {
       flag = &s.holdstep;
+    } else if (is(w, len, "rh")) {
+      flag = &s.holdrh;
+    } else if (is(w, len, "betah")) {
+      flag = &s.holdbetah;
     }
     if (flag == nullptr) {
-      if (nhold == 0) bad_word("bad HOLD argument (r|beta|step)", w, len, msg);
+      if (nhold == 0) bad_word("bad HOLD argument (r|beta|step|rh|betah)", w, len, msg);
       break;
     }
     *flag = true;
     ++nhold;
     given = true;
   }
-  if (given && s.ihpge == 0) crash("TAIL, STEP and HOLD need SHAPE=hpge", msg);
+  if (given && s.ihpge == 0) crash("TAIL, STEP, HIGHTAIL and HOLD need SHAPE=hpge", msg);
   // Without -tail the tail starts half as long as the first width.
   if (s.tailbeta == 0.0) s.tailbeta = 0.5 * s.width;
 

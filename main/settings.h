@@ -34,15 +34,20 @@ struct Settings {
   double width = 0.0;
   double widlo = 0.0;
   int ipksch = kPeakSearch;  // 0: no search, the guesses stay where given
-  // The germanium shape: its tail (R percent, BETA channels, 0: half the first
-  // width) and step (percent) start values, and which of them are held.
+  // The germanium shape: the start values of its low-side tail (R percent,
+  // BETA channels, 0: half the first width), step (percent) and high-side
+  // tail (RH percent, BETAH channels, 0: none), and which of them are held.
   int ihpge = 0;
   double tailr = 10.0;
   double tailbeta = 0.0;
   double tailstep = 0.25;
+  double tailrh = 0.0;
+  double tailbetah = 0.0;
   bool holdr = false;
   bool holdbeta = false;
   bool holdstep = false;
+  bool holdrh = false;
+  bool holdbetah = false;
   Weighting weights = Weighting::data;
 };
 

@@ -67,6 +67,7 @@ double erfcx(double z) {
 
 void peak(double x, double c, double h, double w, const Tail& t, Terms& d) {
   const double r = t.r / 100.0;
+  const double q = t.rh / 100.0;
   const double s = t.step / 100.0;
   const double b = (x - c) / w;
   const bool inside = std::abs(b) < kCut;
@@ -77,65 +78,90 @@ void peak(double x, double c, double h, double w, const Tail& t, Terms& d) {
   } else if (b < 0.0) {
     step = 1.0;
   }
-  const TailTerms tt = tail(b, w, t.beta, g);
+  const TailTerms lt = tail(b, w, t.beta, g);
+  // The high-side tail is the low-side one seen from the other side: b and
+  // x - c change sign, so its derivative by c is +du.
+  // Without a decay length (BETAH = 0) there is no high-side tail at all.
+  const TailTerms ht = t.betah > 0.0 ? tail(-b, w, t.betah, g) : TailTerms{0.0, 0.0, 0.0, 0.0};
 
-  const double shape = ((1.0 - r) * g + r * tt.t) + s * step;
+  const double gs = (1.0 - r) - q;
+  const double shape = ((gs * g + r * lt.t) + q * ht.t) + s * step;
   d.f = h * shape;
   d.dh = shape;
   // Gaussian: dG/dc = 2 b G / w, dG/dw = 2 b^2 G / w; step: dS/dc = G / (sqrt(pi) w),
-  // dS/dw = b G / (sqrt(pi) w); tail: dT/dc = -dT/du.
+  // dS/dw = b G / (sqrt(pi) w); low-side tail: dT/dc = -dT/du.
   const double sg = (kInvSqrtPi * g) / w;
-  d.dc = h * (((1.0 - r) * ((2.0 * b * g) / w) - r * tt.du) + s * sg);
-  d.dw = h * (((1.0 - r) * ((2.0 * b * b * g) / w) + r * tt.dw) + s * (b * sg));
-  d.dr = (h * (tt.t - g)) / 100.0;
-  d.dbeta = h * r * tt.dbeta;
+  d.dc = h * (((gs * ((2.0 * b * g) / w) - r * lt.du) + q * ht.du) + s * sg);
+  d.dw = h * (((gs * ((2.0 * b * b * g) / w) + r * lt.dw) + q * ht.dw) + s * (b * sg));
+  d.dr = (h * (lt.t - g)) / 100.0;
+  d.dbeta = h * r * lt.dbeta;
   d.dstep = (h * step) / 100.0;
+  d.drh = (h * (ht.t - g)) / 100.0;
+  d.dbetah = h * q * ht.dbeta;
 }
 
+namespace {
+
+// A tail's area per unit height and its derivatives by w, its share (per
+// percent) and its decay length: q 2 BETA / erfcx(y), y = w / (2 BETA).
+struct TailArea {
+  double a, dw, dshare, dbeta;
+};
+
+TailArea tailArea(double share, double w, double beta) {
+  if (!(beta > 0.0)) return {0.0, 0.0, 0.0, 0.0};
+  const double r = share / 100.0;
+  const double y = w / (2.0 * beta);
+  const double e = 1.0 / erfcx(y);
+  // d(1 / erfcx(y)) / dy = e (2 e / sqrt(pi) - 2 y), from
+  // erfcx'(y) = 2 y erfcx(y) - 2 / sqrt(pi); dy/dw = 1 / (2 BETA).
+  const double de = e * (kTwoOverSqrtPi * e - 2.0 * y);
+  return {r * ((2.0 * beta) * e), r * de, ((2.0 * beta) * e) / 100.0, 2.0 * r * (e - y * de)};
+}
+
+}  // namespace
+
 double area(double h, double w, const Tail& t) {
-  const double r = t.r / 100.0;
-  const double e = 1.0 / erfcx(w / (2.0 * t.beta));
-  return h * ((1.0 - r) * (w * kSqrtPi) + r * ((2.0 * t.beta) * e));
+  const double gs = (1.0 - t.r / 100.0) - t.rh / 100.0;
+  const TailArea lo = tailArea(t.r, w, t.beta);
+  const TailArea hi = tailArea(t.rh, w, t.betah);
+  return h * ((gs * (w * kSqrtPi) + lo.a) + hi.a);
 }
 
 AreaGradient areaGradient(double h, double w, const Tail& t) {
-  const double r = t.r / 100.0;
-  const double y = w / (2.0 * t.beta);
-  const double e = 1.0 / erfcx(y);
-  // d(1 / erfcx(y)) / dy = e (2 e / sqrt(pi) - 2 y), from
-  // erfcx'(y) = 2 y erfcx(y) - 2 / sqrt(pi).
-  const double de = e * (kTwoOverSqrtPi * e - 2.0 * y);
+  const double gs = (1.0 - t.r / 100.0) - t.rh / 100.0;
+  const TailArea lo = tailArea(t.r, w, t.beta);
+  const TailArea hi = tailArea(t.rh, w, t.betah);
   AreaGradient g{};
-  g.dh = (1.0 - r) * (w * kSqrtPi) + r * ((2.0 * t.beta) * e);
-  g.dw = h * ((1.0 - r) * kSqrtPi + r * de);
-  g.dr = (h * ((2.0 * t.beta) * e - w * kSqrtPi)) / 100.0;
-  g.dbeta = 2.0 * h * r * (e - y * de);
+  g.dh = (gs * (w * kSqrtPi) + lo.a) + hi.a;
+  g.dw = h * ((gs * kSqrtPi + lo.dw) + hi.dw);
+  g.dr = h * (lo.dshare - (w * kSqrtPi) / 100.0);
+  g.dbeta = h * lo.dbeta;
+  g.drh = h * (hi.dshare - (w * kSqrtPi) / 100.0);
+  g.dbetah = h * hi.dbeta;
   return g;
 }
 
 double centroidShift(double w, const Tail& t) {
-  const double tail = (t.r / 100.0) * ((2.0 * t.beta) / erfcx(w / (2.0 * t.beta)));
-  return (t.beta * tail) / area(1.0, w, t);
+  const TailArea lo = tailArea(t.r, w, t.beta);
+  const TailArea hi = tailArea(t.rh, w, t.betah);
+  return (t.beta * lo.a - t.betah * hi.a) / area(1.0, w, t);
 }
 
 ShiftGradient shiftGradient(double w, const Tail& t) {
-  // shift = BETA q / A with q the tail's area and A the whole area per unit
-  // height: d shift = BETA (dq A - q dA) / A^2 (+ q / A for BETA itself).
-  const double r = t.r / 100.0;
-  const double y = w / (2.0 * t.beta);
-  const double e = 1.0 / erfcx(y);
-  const double de = e * (kTwoOverSqrtPi * e - 2.0 * y);
-  const double q = r * ((2.0 * t.beta) * e);
+  // shift = n / a with n = BETA lo - BETAH hi: d shift = (dn a - n da) / a^2.
+  const TailArea lo = tailArea(t.r, w, t.beta);
+  const TailArea hi = tailArea(t.rh, w, t.betah);
+  const double n = t.beta * lo.a - t.betah * hi.a;
   const double a = area(1.0, w, t);
   const AreaGradient ga = areaGradient(1.0, w, t);
-  const double qw = r * de;
-  const double qr = ((2.0 * t.beta) * e) / 100.0;
-  const double qb = 2.0 * r * (e - y * de);
-  const double a2 = a * a;
+  const auto d = [&](double dn, double da) { return (dn * a - n * da) / (a * a); };
   ShiftGradient g{};
-  g.dw = (t.beta * (qw * a - q * ga.dw)) / a2;
-  g.dr = (t.beta * (qr * a - q * ga.dr)) / a2;
-  g.dbeta = q / a + (t.beta * (qb * a - q * ga.dbeta)) / a2;
+  g.dw = d(t.beta * lo.dw - t.betah * hi.dw, ga.dw);
+  g.dr = d(t.beta * lo.dshare, ga.dr);
+  g.dbeta = d(lo.a + t.beta * lo.dbeta, ga.dbeta);
+  g.drh = d(-(t.betah * hi.dshare), ga.drh);
+  g.dbetah = d(-(hi.a + t.betah * hi.dbeta), ga.dbetah);
   return g;
 }
 

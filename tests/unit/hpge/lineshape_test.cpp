@@ -36,9 +36,14 @@ const Point kPoints[] = {
     {"all tail", 98.0, 100.0, 200.0, 3.0, {100.0, 2.0, 0.0}},
     {"negative height", 99.2, 100.0, -50.0, 2.5, {10.0, 3.0, 2.0}},
     {"wide peak", 420.0, 431.7, 80.0, 9.0, {12.0, 6.0, 0.5}},
+    {"both tails, top", 100.0, 100.0, 1000.0, 2.0, {20.0, 1.5, 0.8, 4.0, 0.8}},
+    {"both tails, high flank", 102.2, 100.0, 1000.0, 2.0, {20.0, 1.5, 0.8, 4.0, 0.8}},
+    {"both tails, far high side", 108.0, 100.0, 1000.0, 2.0, {20.0, 1.5, 0.8, 4.0, 0.8}},
+    {"high tail only, low flank", 98.0, 100.0, 300.0, 1.6, {0.0, 1.0, 0.2, 10.0, 2.5}},
+    {"high tail unused", 101.0, 100.0, 300.0, 1.6, {8.0, 1.0, 0.2, 0.0, 2.5}},
 };
 
-// Parameter k of a point: centroid, height, width, R, BETA, STEP.
+// Parameter k of a point: centroid, height, width, R, BETA, STEP, RH, BETAH.
 double& param(Point& p, int k) {
   switch (k) {
     case 0:
@@ -51,13 +56,17 @@ double& param(Point& p, int k) {
       return p.t.r;
     case 4:
       return p.t.beta;
-    default:
+    case 5:
       return p.t.step;
+    case 6:
+      return p.t.rh;
+    default:
+      return p.t.betah;
   }
 }
 
 double analytic(const Terms& d, int k) {
-  const double v[] = {d.dc, d.dh, d.dw, d.dr, d.dbeta, d.dstep};
+  const double v[] = {d.dc, d.dh, d.dw, d.dr, d.dbeta, d.dstep, d.drh, d.dbetah};
   return v[k];
 }
 
@@ -85,14 +94,16 @@ class LineShape : public ::testing::Test {
 };
 
 TEST_F(LineShape, DerivativesMatchCentralDifferences) {
-  const char* names[] = {"centroid", "height", "width", "R", "BETA", "STEP"};
+  const char* names[] = {"centroid", "height", "width", "R", "BETA", "STEP", "RH", "BETAH"};
   for (const Point& p : kPoints) {
     Terms d{};
     tavrick::hpge::peak(p.x, p.c, p.h, p.w, p.t, d);
     EXPECT_TRUE(std::isfinite(d.f)) << p.what;
-    for (int k = 0; k < 6; ++k) {
+    for (int k = 0; k < 8; ++k) {
+      if (k == 7 && p.t.betah == 0.0) continue;  // no high-side tail
       const double num = central(p, k, value);
-      const double tol = 1e-6 * std::max(std::abs(num), 1e-6 * std::abs(p.h));
+      // Rounding of the value itself limits the difference to about 1e-10 h.
+      const double tol = 1e-6 * std::max(std::abs(num), 1e-3 * std::abs(p.h));
       EXPECT_NEAR(analytic(d, k), num, tol) << p.what << ", by " << names[k];
     }
   }
@@ -129,7 +140,7 @@ TEST_F(LineShape, AreaIsTheIntegralOfGaussianAndTail) {
     Point q = p;
     q.t.step = 0.0;
     const double lo = q.c - 12.0 * q.w - 60.0 * q.t.beta;
-    const double hi = q.c + 12.0 * q.w;
+    const double hi = q.c + 12.0 * q.w + 60.0 * q.t.betah;
     const int n = 200000;
     const double dx = (hi - lo) / n;
     double sum = 0.0;
@@ -144,9 +155,10 @@ TEST_F(LineShape, AreaIsTheIntegralOfGaussianAndTail) {
 
     const AreaGradient g = tavrick::hpge::areaGradient(p.h, p.w, p.t);
     const auto area = [](const Point& s) { return tavrick::hpge::area(s.h, s.w, s.t); };
-    const double ga[] = {g.dh, g.dw, g.dr, g.dbeta};
-    const int slots[] = {1, 2, 3, 4};
-    for (int i = 0; i < 4; ++i) {
+    const double ga[] = {g.dh, g.dw, g.dr, g.dbeta, g.drh, g.dbetah};
+    const int slots[] = {1, 2, 3, 4, 6, 7};
+    for (int i = 0; i < 6; ++i) {
+      if (slots[i] == 7 && p.t.betah == 0.0) continue;
       const double num = central(p, slots[i], area);
       EXPECT_NEAR(ga[i], num, 1e-6 * std::max(std::abs(num), 1e-9)) << p.what << " slot " << i;
     }
@@ -155,11 +167,11 @@ TEST_F(LineShape, AreaIsTheIntegralOfGaussianAndTail) {
 
 TEST_F(LineShape, CentroidIsTheMeanPosition) {
   for (const Point& p : kPoints) {
-    if (p.t.r == 0.0) continue;
+    if (p.t.r == 0.0 && p.t.rh == 0.0) continue;
     Point q = p;
     q.t.step = 0.0;
     const double lo = q.c - 12.0 * q.w - 60.0 * q.t.beta;
-    const double hi = q.c + 12.0 * q.w;
+    const double hi = q.c + 12.0 * q.w + 60.0 * q.t.betah;
     const int n = 200000;
     const double dx = (hi - lo) / n;
     double s0 = 0.0;
@@ -174,9 +186,10 @@ TEST_F(LineShape, CentroidIsTheMeanPosition) {
 
     const tavrick::hpge::ShiftGradient g = tavrick::hpge::shiftGradient(p.w, p.t);
     const auto shift = [](const Point& s) { return tavrick::hpge::centroidShift(s.w, s.t); };
-    const double gs[] = {g.dw, g.dr, g.dbeta};
-    const int slots[] = {2, 3, 4};
-    for (int i = 0; i < 3; ++i) {
+    const double gs[] = {g.dw, g.dr, g.dbeta, g.drh, g.dbetah};
+    const int slots[] = {2, 3, 4, 6, 7};
+    for (int i = 0; i < 5; ++i) {
+      if (slots[i] == 7 && p.t.betah == 0.0) continue;
       const double num = central(p, slots[i], shift);
       EXPECT_NEAR(gs[i], num, 1e-6 * std::max(std::abs(num), 1e-9)) << p.what << " slot " << i;
     }

@@ -142,6 +142,8 @@ TEST(Options, GermaniumShapeAndWeights) {
     double r, beta, step;
     bool hr, hb, hs;
     Weighting wt;
+    double rh = 0.0, betah = 0.0;
+    bool hrh = false, hbh = false;
   } cases[] = {
       // Defaults: R 10 %, BETA half the first width, STEP 0.25 %, all free.
       {{}, 10.0, 1.5, 0.25, false, false, false, Weighting::data},
@@ -156,6 +158,8 @@ TEST(Options, GermaniumShapeAndWeights) {
        Weighting::fit},
       {{"-tail", "100", "0.1", "-hold"}, 100.0, 0.10000000149011612, 0.25, false, false, false,
        Weighting::data},
+      {{"-hightail", "4", "0.75", "-hold", "rh", "betah", "step"}, 10.0, 1.5, 0.25, false, false,
+       true, Weighting::data, 4.0, 0.75, true, true},
   };
   for (const auto& c : cases) {
     const Settings s = parse_hpge(base(c.more));
@@ -167,6 +171,10 @@ TEST(Options, GermaniumShapeAndWeights) {
     EXPECT_EQ(s.holdbeta, c.hb) << what;
     EXPECT_EQ(s.holdstep, c.hs) << what;
     EXPECT_EQ(s.weights, c.wt) << what;
+    EXPECT_EQ(s.tailrh, c.rh) << what;
+    EXPECT_EQ(s.tailbetah, c.betah) << what;
+    EXPECT_EQ(s.holdrh, c.hrh) << what;
+    EXPECT_EQ(s.holdbetah, c.hbh) << what;
   }
   // Weights go with every shape.
   EXPECT_EQ(parse_hpge(base({"-weights", "poisson"}), 0).weights, Weighting::poisson);
@@ -185,13 +193,16 @@ TEST(OptionsDeathTest, GermaniumShapeAndWeightsRefused) {
       {{"-tail", "5", "0"}, 1, "^bad TAIL argument"},
       {{"-tail", "x", "1"}, 1, "^bad TAIL argument"},
       {{"-step", "s"}, 1, "^bad STEP argument\n$"},
-      {{"-hold", "R"}, 1, "^bad HOLD argument \\(r\\|beta\\|step\\)R\n$"},
-      {{"-hold", "-order", "1"}, 1, "^bad HOLD argument \\(r\\|beta\\|step\\)-order\n$"},
+      {{"-hightail", "5", "-1"}, 1, "^bad HIGHTAIL argument \\(RH 0..100, BETAH above 0\\)\n$"},
+      {{"-hightail", "100.5", "1"}, 1, "^bad HIGHTAIL argument"},
+      {{"-hightail", "2", "1"}, 0, "^TAIL, STEP, HIGHTAIL and HOLD need SHAPE=hpge\n$"},
+      {{"-hold", "R"}, 1, "^bad HOLD argument \\(r\\|beta\\|step\\|rh\\|betah\\)R\n$"},
+      {{"-hold", "-order", "1"}, 1, "^bad HOLD argument \\(r\\|beta\\|step\\|rh\\|betah\\)-order\n$"},
       {{"-weights", "Poisson"}, 1,
        "^bad WEIGHTS argument \\(data\\|fit\\|poisson\\)Poisson\n$"},
-      {{"-step", "1"}, 0, "^TAIL, STEP and HOLD need SHAPE=hpge\n$"},
-      {{"-hold", "r"}, 0, "^TAIL, STEP and HOLD need SHAPE=hpge\n$"},
-      {{"-tail", "5", "1"}, 0, "^TAIL, STEP and HOLD need SHAPE=hpge\n$"},
+      {{"-step", "1"}, 0, "^TAIL, STEP, HIGHTAIL and HOLD need SHAPE=hpge\n$"},
+      {{"-hold", "r"}, 0, "^TAIL, STEP, HIGHTAIL and HOLD need SHAPE=hpge\n$"},
+      {{"-tail", "5", "1"}, 0, "^TAIL, STEP, HIGHTAIL and HOLD need SHAPE=hpge\n$"},
   };
   for (const auto& c : cases) {
     EXPECT_EXIT(parse_hpge(base(c.more), c.ihpge), ::testing::ExitedWithCode(8), c.msg)
