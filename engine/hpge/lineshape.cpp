@@ -65,7 +65,10 @@ double erfcx(double z) {
   return (kInvSqrtPi / z) * sum;
 }
 
-void peak(double x, double c, double h, double w, const Tail& t, Terms& d) {
+void peak(double x, double c, double h, double wp, const Tail& t, Terms& d) {
+  // The tails and the step have a side, so the width is taken as |w| (a fit
+  // step may carry it through 0); its derivative then has w's sign.
+  const double w = std::abs(wp);
   const double r = t.r / 100.0;
   const double q = t.rh / 100.0;
   const double s = t.step / 100.0;
@@ -93,6 +96,7 @@ void peak(double x, double c, double h, double w, const Tail& t, Terms& d) {
   const double sg = (kInvSqrtPi * g) / w;
   d.dc = h * (((gs * ((2.0 * b * g) / w) - r * lt.du) + q * ht.du) + s * sg);
   d.dw = h * (((gs * ((2.0 * b * b * g) / w) + r * lt.dw) + q * ht.dw) + s * (b * sg));
+  if (wp < 0.0) d.dw = -d.dw;
   d.dr = (h * (lt.t - g)) / 100.0;
   d.dbeta = h * r * lt.dbeta;
   d.dstep = (h * step) / 100.0;

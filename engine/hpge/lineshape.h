@@ -55,7 +55,8 @@ struct Terms {
 // accurate to a few units in the last place for z >= -26.
 double erfcx(double z);
 
-// Value and derivatives of a peak with centroid c, height h and width w at x.
+// Value and derivatives of a peak with centroid c, height h and width w at x;
+// the width counts as |w|. The area and centroid functions below take w > 0.
 void peak(double x, double c, double h, double w, const Tail& t, Terms& d);
 
 // The peak's area (Gaussian and tails; the step belongs to the background):

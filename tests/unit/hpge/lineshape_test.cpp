@@ -41,6 +41,7 @@ const Point kPoints[] = {
     {"both tails, far high side", 108.0, 100.0, 1000.0, 2.0, {20.0, 1.5, 0.8, 4.0, 0.8}},
     {"high tail only, low flank", 98.0, 100.0, 300.0, 1.6, {0.0, 1.0, 0.2, 10.0, 2.5}},
     {"high tail unused", 101.0, 100.0, 300.0, 1.6, {8.0, 1.0, 0.2, 0.0, 2.5}},
+    {"negative width", 98.7, 100.0, 300.0, -1.6, {8.0, 1.0, 0.2, 3.0, 2.5}},
 };
 
 // Parameter k of a point: centroid, height, width, R, BETA, STEP, RH, BETAH.
@@ -135,6 +136,7 @@ TEST_F(LineShape, ScaledErrorFunctionMatchesReferenceValues) {
 
 TEST_F(LineShape, AreaIsTheIntegralOfGaussianAndTail) {
   for (const Point& p : kPoints) {
+    if (p.w < 0.0) continue;
     // The step is background: integrate the peak with STEP = 0, by Simpson's
     // rule over a range holding every part of it.
     Point q = p;
@@ -167,7 +169,7 @@ TEST_F(LineShape, AreaIsTheIntegralOfGaussianAndTail) {
 
 TEST_F(LineShape, CentroidIsTheMeanPosition) {
   for (const Point& p : kPoints) {
-    if (p.t.r == 0.0 && p.t.rh == 0.0) continue;
+    if ((p.t.r == 0.0 && p.t.rh == 0.0) || p.w < 0.0) continue;
     Point q = p;
     q.t.step = 0.0;
     const double lo = q.c - 12.0 * q.w - 60.0 * q.t.beta;
