@@ -37,9 +37,9 @@ inline constexpr double kTailExp = 50.0;
 
 // The shape parameters all peaks of a window share.
 struct Tail {
-  double r;      // R: low-side tail's share of the height at the centroid, percent
-  double beta;   // BETA: decay length of the low-side tail in channels, above 0
-  double step;   // STEP: full height of the step, percent of the peak height
+  double r;            // R: low-side tail's share of the height at the centroid, percent
+  double beta;         // BETA: decay length of the low-side tail in channels, above 0
+  double step;         // STEP: full height of the step, percent of the peak height
   double rh = 0.0;     // RH: high-side tail's share, percent (0: no high-side tail)
   double betah = 0.0;  // BETAH: its decay length in channels (0: no high-side tail)
 };

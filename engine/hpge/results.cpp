@@ -45,9 +45,9 @@ PeakResult peakResult(const double* a, const double* covar, int nca, const Slots
 
   const ShiftGradient sg = shiftGradient(w, t);
   p.cen = (c - centroidShift(w, t)) + static_cast<double>(ilo);
-  p.cenerr = propagate(covar, nca, slots,
-                       std::array<double, 7>{1.0, 0.0, -(sign * sg.dw), -sg.dr, -sg.dbeta, -sg.drh,
-                                             -sg.dbetah});
+  p.cenerr = propagate(
+      covar, nca, slots,
+      std::array<double, 7>{1.0, 0.0, -(sign * sg.dw), -sg.dr, -sg.dbeta, -sg.drh, -sg.dbetah});
 
   const AreaGradient ag = areaGradient(h, w, t);
   p.area = area(h, w, t);
@@ -64,8 +64,8 @@ PeakResult peakResult(const double* a, const double* covar, int nca, const Slots
 
 ShapeResult shapeResult(const double* a, const double* covar, int nca, const Slots& s, int step) {
   const auto err = [&](int j) { return std::sqrt(std::fmax(cov(covar, nca, j, j), 0.0)); };
-  return {at(a, s.r),  err(s.r),  at(a, s.beta), err(s.beta), at(a, step),
-          err(step),   at(a, s.rh), err(s.rh),   at(a, s.betah), err(s.betah)};
+  return {at(a, s.r), err(s.r),    at(a, s.beta), err(s.beta),    at(a, step),
+          err(step),  at(a, s.rh), err(s.rh),     at(a, s.betah), err(s.betah)};
 }
 
 }  // namespace tavrick::hpge

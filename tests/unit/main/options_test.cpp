@@ -145,6 +145,7 @@ TEST(Options, GermaniumShapeAndWeights) {
     double rh = 0.0, betah = 0.0;
     bool hrh = false, hbh = false;
   } cases[] = {
+      // clang-format off
       // Defaults: R 10 %, BETA half the first width, STEP 0.25 %, all free.
       {{}, 10.0, 1.5, 0.25, false, false, false, Weighting::data},
       {{"-tail", "5", "1.25", "-step", "-0.5"}, 5.0, 1.25, -0.5, false, false, false,
@@ -160,6 +161,7 @@ TEST(Options, GermaniumShapeAndWeights) {
        Weighting::data},
       {{"-hightail", "4", "0.75", "-hold", "rh", "betah", "step"}, 10.0, 1.5, 0.25, false, false,
        true, Weighting::data, 4.0, 0.75, true, true},
+      // clang-format on
   };
   for (const auto& c : cases) {
     const Settings s = parse_hpge(base(c.more));
@@ -197,9 +199,10 @@ TEST(OptionsDeathTest, GermaniumShapeAndWeightsRefused) {
       {{"-hightail", "100.5", "1"}, 1, "^bad HIGHTAIL argument"},
       {{"-hightail", "2", "1"}, 0, "^TAIL, STEP, HIGHTAIL and HOLD need SHAPE=hpge\n$"},
       {{"-hold", "R"}, 1, "^bad HOLD argument \\(r\\|beta\\|step\\|rh\\|betah\\)R\n$"},
-      {{"-hold", "-order", "1"}, 1, "^bad HOLD argument \\(r\\|beta\\|step\\|rh\\|betah\\)-order\n$"},
-      {{"-weights", "Poisson"}, 1,
-       "^bad WEIGHTS argument \\(data\\|fit\\|poisson\\)Poisson\n$"},
+      {{"-hold", "-order", "1"},
+       1,
+       "^bad HOLD argument \\(r\\|beta\\|step\\|rh\\|betah\\)-order\n$"},
+      {{"-weights", "Poisson"}, 1, "^bad WEIGHTS argument \\(data\\|fit\\|poisson\\)Poisson\n$"},
       {{"-step", "1"}, 0, "^TAIL, STEP, HIGHTAIL and HOLD need SHAPE=hpge\n$"},
       {{"-hold", "r"}, 0, "^TAIL, STEP, HIGHTAIL and HOLD need SHAPE=hpge\n$"},
       {{"-tail", "5", "1"}, 0, "^TAIL, STEP, HIGHTAIL and HOLD need SHAPE=hpge\n$"},
