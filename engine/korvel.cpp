@@ -138,6 +138,11 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
     fortran::write(out, "(' Different widths for peaks')");
   }
   if (k.ifixwd != 0) fortran::write(out, "(' Width of peaks fixed in search')");
+  // Only weights other than the counts' add a line.
+  if (k.weights == Weighting::fit) fortran::write(out, "(' Weights from the fit')");
+  if (k.weights == Weighting::poisson) {
+    fortran::write(out, "(' Poisson likelihood, Chisq = 2*Sum(Fit-N+N*ln(N/Fit))')");
+  }
 
   if (!within_limits(k)) {
     fortran::write(out, "(' No fit: request beyond the limits of the engine')");
@@ -164,8 +169,9 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
   // The parameter vector belongs to this call: start from a clean one.
   w.a.fill(0.0);
   const Routines rt = routines(v);
-  const StartArgs s{k.spec, k.peaks,  k.bkgrd, k.ilo,   k.ihi,      k.npeaks,       k.nbak,
-                    k.pos,  k.fwhmin, k.width, k.widlo, w.a.data(), w.covar.data(), r.chisq};
+  const StartArgs s{k.spec,   k.peaks,    k.bkgrd,        k.ilo,    k.ihi,
+                    k.npeaks, k.nbak,     k.pos,          k.fwhmin, k.width,
+                    k.widlo,  w.a.data(), w.covar.data(), r.chisq,  k.weights};
   rt.g(s, w.fit, out);
   r.summary = w.fit.summary;
   const ResultArgs x{k.spec,  k.maxch, k.ilo,   k.ihi,   k.npeaks,   k.nbak,

@@ -31,6 +31,7 @@ struct KorvelArgs {
   double* fit;
   double* peaks;
   double* bkgrd;
+  Weighting weights = Weighting::data;  // how the points are weighted
 };
 
 // Storage the engine needs for a call, sized once by its caller.

@@ -178,14 +178,15 @@ void Mrq::mrqcofFull(
   for (int i = 1; i <= f.ndata; ++i) {
     double ymod = 0.0;
     f.funcs(x(i), a, ymod, dyda_.data(), f.ma, f.npeaks, f.nbak);
-    const double sig2i = 1.0 / (sig(i) * sig(i));
-    const double dy = y(i) - ymod;
+    const PointFit pf = pointFit(f.weights, y(i), ymod, sig(i));
+    const double sig2i = pf.sig2i;
+    const double dy = pf.dy;
     for (int j = 1; j <= mfit; ++j) {
       const double wt = dyda(lista(j)) * sig2i;
       for (int k = 1; k <= j; ++k) al(j, k) = al(j, k) + wt * dyda(lista(k));
       be(j) = be(j) + dy * wt;
     }
-    chisq = chisq + dy * dy * sig2i;
+    chisq = chisq + pf.chisq;
   }
   // Per point, with the point count passed through single precision.
   chisq = chisq / static_cast<double>(static_cast<float>(f.ndata));
@@ -303,8 +304,9 @@ bool Mrq::mrqcofSparse(
     for (int p = 0; p < nact; ++p) {
       dv_[static_cast<std::size_t>(p)] = dyda(act_[static_cast<std::size_t>(p)]);
     }
-    const double sig2i = 1.0 / (sig(i) * sig(i));
-    const double dy = y(i) - ymod;
+    const PointFit pf = pointFit(f.weights, y(i), ymod, sig(i));
+    const double sig2i = pf.sig2i;
+    const double dy = pf.dy;
     std::size_t idx = 0;
     for (int p = 0; p < nact; ++p) {
       const double wt = dv_[static_cast<std::size_t>(p)] * sig2i;
@@ -314,7 +316,7 @@ bool Mrq::mrqcofSparse(
       }
       lbe_[static_cast<std::size_t>(p)] = lbe_[static_cast<std::size_t>(p)] + dy * wt;
     }
-    chisq = chisq + dy * dy * sig2i;
+    chisq = chisq + pf.chisq;
   }
   storeBlock(al, be, nheld);
   chisq = chisq / static_cast<double>(static_cast<float>(f.ndata));

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "engine/fitdefs.h"
+#include "engine/weights.h"
 
 namespace tavrick {
 
@@ -70,6 +71,8 @@ struct FitArgs {
   int nbak;
   // The sparse form of funcs, or none: the full triangular update.
   const SparseModel* sparse = nullptr;
+  // How the points are weighted; data weights take sig.
+  Weighting weights = Weighting::data;
 };
 
 // Pivot bookkeeping of gaussj, sized once.

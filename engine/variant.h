@@ -41,6 +41,7 @@ struct StartArgs {
   double* a;
   double* covar;
   double& chisq;
+  Weighting weights = Weighting::data;
 };
 
 // The engine's result arguments. Per-peak lists are indexed from 0 (entry

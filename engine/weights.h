@@ -23,26 +23,34 @@ namespace tavrick {
 
 enum class Weighting { data, fit, poisson };
 
-// 1 / sigma^2 of a point with count n and model f under fit or poisson
-// weights (data weights come from the counts once, before the fit).
-inline double modelWeight(Weighting w, double f) {
-  if (w == Weighting::fit) return 1.0 / std::fmax(f, 1.0);
-  return 1.0 / f;
-}
+// One point's part of a pass of the minimiser: the residual n - f, the
+// weight 1 / sigma^2 and the point's share of the quantity minimised, from
+// the count n, the model f and the point's sigma from the counts (used by
+// data weights only). For data and fit weights the share is the squared
+// weighted residual. For poisson it is the likelihood term 2 (f - n + n ln(n / f)):
+// a count below 0 counts as 0 (no Poisson count is negative), a count of 0
+// adds 2 f (n ln(n / f) tends to 0), and a model of 0 or below is no Poisson
+// mean: it adds +infinity (and weight 0), so a step that reaches it is
+// refused.
+struct PointFit {
+  double dy, sig2i, chisq;
+};
 
-// One point's share of the quantity minimised: the squared weighted residual
-// for data and fit weights (sig2i = 1 / sigma^2), the Poisson likelihood term
-// for poisson. A count of 0 or below adds 2 f under poisson (n ln(n / f)
-// tends to 0); a model of 0 or below is no Poisson mean and adds +infinity,
-// so a step that reaches it is refused.
-inline double pointChisq(Weighting w, double n, double f, double sig2i) {
-  if (w != Weighting::poisson) {
+inline PointFit pointFit(Weighting w, double n, double f, double sig) {
+  if (w == Weighting::data) {
+    const double sig2i = 1.0 / (sig * sig);
     const double dy = n - f;
-    return dy * dy * sig2i;
+    return {dy, sig2i, dy * dy * sig2i};
   }
-  if (!(f > 0.0)) return std::numeric_limits<double>::infinity();
-  if (n <= 0.0) return 2.0 * f;
-  return 2.0 * ((f - n) + n * std::log(n / f));
+  if (w == Weighting::fit) {
+    const double sig2i = 1.0 / std::fmax(f, 1.0);
+    const double dy = n - f;
+    return {dy, sig2i, dy * dy * sig2i};
+  }
+  const double c = std::fmax(n, 0.0);
+  if (!(f > 0.0)) return {c - f, 0.0, std::numeric_limits<double>::infinity()};
+  const double term = c > 0.0 ? (f - c) + c * std::log(c / f) : f;
+  return {c - f, 1.0 / f, 2.0 * term};
 }
 
 }  // namespace tavrick

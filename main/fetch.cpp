@@ -149,6 +149,7 @@ void fit(Settings& s, Run& run, std::FILE* out) {
   k.fit = run.fit.data();
   k.peaks = run.peaks.data();
   k.bkgrd = run.bkgrd.data();
+  k.weights = s.weights;
 
   std::fputs("{\n", out);
   korvel(k, run.res, run.work, out);

@@ -184,6 +184,20 @@ void options(Args& args, Settings& s, std::FILE* msg) {
   } else if (st != -1) {
     crash("bad SEARCH argument (an integer 0..65536)", msg);
   }
+
+  // What the fit minimises: weights from the counts (as always), from the
+  // model, or the Poisson likelihood.
+  if (args.txtin("weights", w, len) == 0) {
+    if (is(w, len, "data")) {
+      s.weights = Weighting::data;
+    } else if (is(w, len, "fit")) {
+      s.weights = Weighting::fit;
+    } else if (is(w, len, "poisson")) {
+      s.weights = Weighting::poisson;
+    } else {
+      bad_word("bad WEIGHTS argument (data|fit|poisson)", w, len, msg);
+    }
+  }
 }
 
 void hpge_options(Args& args, Settings& s, std::FILE* msg) {
@@ -245,18 +259,6 @@ void hpge_options(Args& args, Settings& s, std::FILE* msg) {
   if (given && s.ihpge == 0) crash("TAIL, STEP, HIGHTAIL and HOLD need SHAPE=hpge", msg);
   // Without -tail the tail starts half as long as the first width.
   if (s.tailbeta == 0.0) s.tailbeta = 0.5 * s.width;
-
-  if (args.txtin("weights", w, len) == 0) {
-    if (is(w, len, "data")) {
-      s.weights = Weighting::data;
-    } else if (is(w, len, "fit")) {
-      s.weights = Weighting::fit;
-    } else if (is(w, len, "poisson")) {
-      s.weights = Weighting::poisson;
-    } else {
-      bad_word("bad WEIGHTS argument (data|fit|poisson)", w, len, msg);
-    }
-  }
 }
 
 }  // namespace tavrick

@@ -15,9 +15,9 @@ namespace tavrick {
 void options(Args& args, Settings& s, std::FILE* msg = stdout);
 
 // Reads the options of the germanium shape (-tail R BETA, -step S,
-// -hightail RH BETAH, -hold r|beta|step|rh|betah ...) and the weighting (-weights data|fit|poisson)
-// after those of options(), with the same rules: a bad value writes its message on msg and ends the
-// process with status 8. The shape's options need s.ihpge.
+// -hightail RH BETAH, -hold r|beta|step|rh|betah ...) after those of
+// options(), with the same rules: a bad value writes its message on msg and
+// ends the process with status 8. They need s.ihpge.
 // TODO(hpge): called by options() together with the engine's hpge variant.
 void hpge_options(Args& args, Settings& s, std::FILE* msg = stdout);
 

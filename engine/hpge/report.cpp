@@ -16,12 +16,6 @@ void printShape(std::FILE* out, const Held& held) {
   if (held.betah) fortran::write(out, "(' High-side tail length BETAH fixed in search')");
 }
 
-void printWeighting(std::FILE* out, Weighting w) {
-  if (w == Weighting::fit) fortran::write(out, "(' Weights from the fit')");
-  if (w == Weighting::poisson)
-    fortran::write(out, "(' Poisson likelihood: Chisq = 2*Sum(f-n+n*ln(n/f))')");
-}
-
 void printTableHead(std::FILE* out) {
   fortran::write(out, "(13X,'Centroid',15X,'Area',18X,'Fwhm ')");
 }

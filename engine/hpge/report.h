@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "engine/hpge/results.h"
-#include "engine/weights.h"
 
 namespace tavrick::hpge {
 
@@ -19,10 +18,6 @@ struct Held {
 // The banner line and one line per held shape parameter, for the
 // configuration block of the report.
 void printShape(std::FILE* out, const Held& held);
-
-// The weighting, for the configuration block; nothing for data weights, so
-// a report without -weights keeps its lines.
-void printWeighting(std::FILE* out, Weighting w);
 
 // The table head and the row of peak k.
 void printTableHead(std::FILE* out);

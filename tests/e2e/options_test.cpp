@@ -176,6 +176,20 @@ TEST(TavrickOptions, SearchHalfWidth) {
   });
 }
 
+TEST(TavrickOptions, Weights) {
+  const std::string bad = "bad WEIGHTS argument (data|fit|poisson)";
+  check({
+      {"weights data", valid({"-weights", "data"}), kNoStore},
+      {"weights fit", valid({"-weights", "fit"}), kNoStore},
+      {"weights poisson", valid({"-weights", "poisson"}), kNoStore},
+      {"weights last counts as absent", valid({"-weights"}), kNoStore},
+      {"weights capitalised", valid({"-weights", "Poisson"}), bad + "Poisson\n"},
+      {"weights followed by an option", valid({"-weights", "-order", "1"}), bad + "-order\n"},
+      {"search before weights", valid({"-weights", "x", "-search", "-3"}),
+       "bad SEARCH argument (an integer 0..65536)\n"},
+  });
+}
+
 TEST(TavrickOptions, MessageKeepsTheWordAsTyped) {
   // Cut to the 128 characters of an argument; trailing blanks dropped.
   check({

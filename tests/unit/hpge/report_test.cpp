@@ -10,7 +10,6 @@
 
 namespace {
 
-using tavrick::Weighting;
 using tavrick::hpge::Held;
 
 std::string text(const std::function<void(std::FILE*)>& print) {
@@ -48,12 +47,6 @@ TEST(HpgeReport, Lines) {
          tavrick::hpge::printShape(f, Held{false, false, false, true, true, false});
        },
        " Germanium peak shape: Gaussian, tail and step\n"},
-      {"data weights print nothing",
-       [](std::FILE* f) { tavrick::hpge::printWeighting(f, Weighting::data); }, ""},
-      {"fit weights", [](std::FILE* f) { tavrick::hpge::printWeighting(f, Weighting::fit); },
-       " Weights from the fit\n"},
-      {"poisson", [](std::FILE* f) { tavrick::hpge::printWeighting(f, Weighting::poisson); },
-       " Poisson likelihood: Chisq = 2*Sum(f-n+n*ln(n/f))\n"},
       {"head", [](std::FILE* f) { tavrick::hpge::printTableHead(f); },
        "             Centroid               Area                  Fwhm \n"},
       {"row", [&](std::FILE* f) { tavrick::hpge::printRow(f, 1, p); },
