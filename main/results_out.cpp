@@ -42,6 +42,10 @@ void ResultsOut::before_fit(const Settings& s) {
   q.widthopt = s.ifixwd != 0 ? "given" : s.idiffwd == 0 ? "same" : "different";
   q.peakopt = s.ifixcn != 0 ? "given" : "different";
   q.order = s.nbak - 1;
+  q.search = s.ipksch;
+  q.weights = s.weights == Weighting::fit       ? "fit"
+              : s.weights == Weighting::poisson ? "poisson"
+                                                : "data";
 }
 
 void ResultsOut::after_fit(spectrum::Host& host, const Run& run, std::FILE* msg) {

@@ -121,7 +121,14 @@ std::string to_json(const Record& rec) {
   j["dof"] = rec.dof;
   j["free_parameters"] = rec.free_parameters;
   j["check"] = num(rec.check);
-  j["weights"] = "sqrt(count), 1 for counts below 1";
+  if (rec.weights == "fit") {
+    j["weights"] = "sqrt(fit), 1 for fits below 1";
+  } else if (rec.weights == "poisson") {
+    j["weights"] = "Poisson likelihood: chisq = 2 * sum(fit - count + count * ln(count / fit))";
+  } else {
+    j["weights"] = "sqrt(count), 1 for counts below 1";
+  }
+  j["search"] = rec.search;
   j["errors"] =
       "*_error from the covariance matrix with these weights; "
       "*_error_scaled = *_error * sqrt(chisq_per_dof)";

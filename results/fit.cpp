@@ -13,10 +13,6 @@
 
 namespace tavrick::results {
 
-// Half-width in channels of the peak search around each guess, as the
-// command searches.
-constexpr int kPeakSearch = 10;
-
 struct FitWorkspace::Arrays {
   std::array<double, kChanArray> spec{};
   std::array<double, kChanArray> fit{};
@@ -51,6 +47,8 @@ struct Flags {
   std::array<double, kMaxPeaks> fwloin{};
   double width = 0.0;
   double widlo = 0.0;
+  int ipksch = 10;
+  Weighting weights = Weighting::data;
 };
 
 double single(double v) { return static_cast<double>(static_cast<float>(v)); }
@@ -150,6 +148,17 @@ std::string options(const FitRequest& r, Flags& f) {
   if (f.iskew == 0 && f.ilor == 0 && wdifferent && f.ifixcn == 1) {
     return "SHAPE=gauss with PEAKOPT=given requires WIDTHOPT=same|given";
   }
+  if (r.search < 0 || r.search > kMaxCh) return "bad SEARCH argument (an integer 0..65536)";
+  f.ipksch = r.search;
+  if (r.weights == "data") {
+    f.weights = Weighting::data;
+  } else if (r.weights == "fit") {
+    f.weights = Weighting::fit;
+  } else if (r.weights == "poisson") {
+    f.weights = Weighting::poisson;
+  } else {
+    return "bad WEIGHTS argument (data|fit|poisson)" + r.weights;
+  }
   return {};
 }
 
@@ -191,6 +200,8 @@ FitRequest as_fitted(const FitRequest& r, const Flags& f) {
   q.widthopt = r.widthopt;
   q.peakopt = r.peakopt;
   q.order = r.order;
+  q.search = r.search;
+  q.weights = r.weights;
   q.calibration = r.calibration;
   return q;
 }
@@ -274,7 +285,8 @@ std::string fit(const FitRequest& req, FitWorkspace& ws, Record& rec, std::FILE*
   k.fwloin = a.fwloin.data();
   k.width = f.width;
   k.widlo = f.widlo;
-  k.ipksch = kPeakSearch;
+  k.ipksch = f.ipksch;
+  k.weights = f.weights;
   k.idiffwd = f.idiffwd;
   k.iskew = f.iskew;
   k.ifixwd = f.ifixwd;

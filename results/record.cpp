@@ -153,6 +153,8 @@ std::vector<std::string> arguments_of(const FitRequest& req) {
   args.insert(args.end(), {"-shape", req.shape, "-widthopt", req.widthopt, "-peakopt", req.peakopt,
                            "-order", std::to_string(req.order)});
   if (!req.skews.empty()) add_list(args, "-skews", req.skews);
+  if (req.search != 10) args.insert(args.end(), {"-search", std::to_string(req.search)});
+  if (req.weights != "data") args.insert(args.end(), {"-weights", req.weights});
   return args;
 }
 
@@ -168,6 +170,8 @@ Record build_record(const FitRequest& req, const KorvelArgs& k, const FitResults
   rec.peakopt = req.peakopt;
   const Variant v = select_variant(k.ilor, k.ifixwd, k.iskew, k.ifixcn, k.idiffwd);
   rec.variant = variant_name(v);
+  rec.search = req.search;
+  rec.weights = req.weights;
   rec.status = r.summary.status;
   rec.iterations = r.summary.iterations;
 

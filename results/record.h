@@ -43,6 +43,8 @@ struct FitRequest {
   std::string widthopt = "different";  // -widthopt: different|same|given
   std::string peakopt = "different";   // -peakopt: different|given
   int order = 2;                       // -order: background polynomial order 0..5
+  int search = 10;                     // -search: peak-search half-width, 0 for none
+  std::string weights = "data";        // -weights: data|fit|poisson
   // The spectrum's energy calibration, if any: the record's energies come from it.
   std::optional<Calibration> calibration;
 };
@@ -89,7 +91,9 @@ struct Record {
   std::string shape;  // as requested
   std::string widthopt;
   std::string peakopt;
-  std::string variant;  // the engine's variant: sym, symf, ..., lorf
+  std::string variant;           // the engine's variant: sym, symf, ..., lorf
+  int search = 10;               // the peak search's half-width (0: none)
+  std::string weights = "data";  // data, fit or poisson
   FitStatus status = FitStatus::converged;
   int iterations = 0;
   double chisq = 0.0;            // sum over the window of ((count - fit) / sig)^2

@@ -92,6 +92,9 @@ TEST_F(Results, RefusesRequestsWithTheCommandsMessages) {
        "SHAPE=skewtail requires WIDTHOPT=given"},
       {[](FitRequest& r) { r.peakopt = "given"; },
        "SHAPE=gauss with PEAKOPT=given requires WIDTHOPT=same|given"},
+      {[](FitRequest& r) { r.search = -1; }, "bad SEARCH argument (an integer 0..65536)"},
+      {[](FitRequest& r) { r.weights = "Poisson"; },
+       "bad WEIGHTS argument (data|fit|poisson)Poisson"},
       {[](FitRequest& r) { r.peaks = {NAN}; }, "PEAKS must be finite"},
       {[](FitRequest& r) { r.widths = {1e39}; }, "WIDTHS must be finite"},
       {[](FitRequest& r) { r.lo = -1; }, "first peak lies ouside spectrum: line"},
@@ -187,6 +190,42 @@ TEST_F(Results, ReusedWorkspaceGivesTheSameRecord) {
             (std::vector<std::string>{"-spectrum", "line", "-limit", "70", "130", "-peaks", "101",
                                       "-widths", "4.4", "-shape", "gauss", "-widthopt", "different",
                                       "-peakopt", "different", "-order", "1"}));
+}
+
+TEST_F(Results, SearchAndWeightsAreRecordedAndRepeated) {
+  const struct {
+    int search;
+    const char* weights;
+    std::vector<std::string> tail;  // arguments after -order 1
+    const char* text;               // the record's weights line
+    double start;                   // where the fit started
+  } cases[] = {
+      {10, "data", {}, "sqrt(count), 1 for counts below 1", 100.0},
+      {0, "fit", {"-search", "0", "-weights", "fit"}, "sqrt(fit), 1 for fits below 1", 101.0},
+      {3,
+       "poisson",
+       {"-search", "3", "-weights", "poisson"},
+       "Poisson likelihood: chisq = 2 * sum(fit - count + count * ln(count / fit))",
+       100.0},
+  };
+  for (const auto& c : cases) {
+    FitRequest r = request();
+    r.search = c.search;
+    r.weights = c.weights;
+    Record rec;
+    ASSERT_EQ(fit(r, ws_, rec), "") << c.weights;
+    std::vector<std::string> want{"-spectrum", "line",      "-limit",    "70",       "130",
+                                  "-peaks",    "101",       "-widths",   "4.4",      "-shape",
+                                  "gauss",     "-widthopt", "different", "-peakopt", "different",
+                                  "-order",    "1"};
+    want.insert(want.end(), c.tail.begin(), c.tail.end());
+    EXPECT_EQ(rec.arguments, want) << c.weights;
+    EXPECT_EQ(rec.peaks[0].start, c.start) << c.weights;
+    EXPECT_NE(to_json(rec).find(std::string("\"weights\": \"") + c.text + "\""), std::string::npos)
+        << c.weights;
+    EXPECT_NE(to_json(rec).find("\"search\": " + std::to_string(c.search)), std::string::npos);
+    EXPECT_NEAR(rec.peaks[0].area, 1000.0 * 1.772453851 * 5.0 / 1.665109223, 60.0) << c.weights;
+  }
 }
 
 TEST_F(Results, JsonAndCsvKeepEveryBit) {
