@@ -1,18 +1,19 @@
 // The process floor of a command: a static program that does nothing but
 // write given bytes to standard output (the contents of FILE), or with no
-// argument "hello, world". What any program that prints the same listing
-// must spend at least: start, exit and the writes.
+// argument "hello, world" through stdio. What any program that prints the
+// same listing must spend at least: start, exit and the writes.
 //
 //   tavrick_floor [FILE]
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdio>
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    static const char hello[] = "hello, world\n";
-    return write(1, hello, sizeof hello - 1) == sizeof hello - 1 ? 0 : 1;
+    // The classic hello-world, through stdio.
+    return std::fputs("hello, world\n", stdout) < 0 ? 1 : 0;
   }
   const int fd = open(argv[1], O_RDONLY);
   if (fd < 0) return 1;
