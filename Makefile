@@ -43,9 +43,14 @@ deps:
 deps-programs:
 	@$(MAKE) --no-print-directory deps PACKAGES="$(PROGRAM_PACKAGES)"
 
-# The programs only: no tests, no benchmarks, none of their packages.
+# The programs only: no tests, no benchmarks, none of their packages. A
+# fresh build folder gets optimised code without debug information (-O2: as
+# fast as -O3 here and quicker to compile); an existing one keeps its type.
+PROGRAMS_CMAKE_ARGS = -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
 programs: deps-programs
-	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
+	@test -f $(BUILD)/CMakeCache.txt || \
+	  { echo "cmake -S . -B $(BUILD) $(PROGRAMS_CMAKE_ARGS) $(CMAKE_ARGS)"; \
+	    cmake -S . -B $(BUILD) $(PROGRAMS_CMAKE_ARGS) $(CMAKE_ARGS); }
 	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)
 
 # Developer build: everything, warnings as errors.
