@@ -2,21 +2,32 @@
 BUILD      ?= build
 BUILD_SAN  ?= build-san
 BUILD_FUZZ ?= build-fuzz
+BUILD_REL  ?= build-release
+BUILD_PKG  ?= build-package
 FUZZ_SECONDS ?= 300
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-# System packages the build needs (Debian names).
-PACKAGES = cmake g++ make libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev \
-           libpugixml-dev tcl sqlite3 valgrind \
-           nlohmann-json3-dev jq python3-jsonschema
-# and for the fuzz targets
+# System packages (Debian names): the programs alone need these ...
+PROGRAM_PACKAGES = cmake g++ make libsqlite3-dev libpugixml-dev nlohmann-json3-dev
+# ... the tests and benchmarks these on top,
+TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev tcl sqlite3 valgrind jq \
+                python3-jsonschema
+# the Debian package and the comparison of `make bench` these,
+PACKAGE_PACKAGES = dpkg-dev
+BENCH_PACKAGES = fityk
+# and the fuzz targets these.
 FUZZ_PACKAGES = clang libclang-rt-14-dev
+PACKAGES = $(PROGRAM_PACKAGES) $(TEST_PACKAGES)
 
-.PHONY: all build demo test test-san deps bench fuzz fuzz-build test-fuzz clean
+PROGRAMS = tavrick tavrick-sketch tavrick-store
+
+.PHONY: all build demo programs test test-release test-san deps deps-programs bench fuzz \
+        fuzz-build test-fuzz package clean
 
 all: build
 
+# Installs the packages of $(PACKAGES) that are missing (as root), or names them.
 deps:
 	@missing=""; for p in $(PACKAGES); do \
 	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -29,18 +40,37 @@ deps:
 	  fi; \
 	fi
 
-$(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+deps-programs:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PROGRAM_PACKAGES)"
 
-build: deps $(BUILD)/CMakeCache.txt
+# The programs only: no tests, no benchmarks, none of their packages. A
+# fresh build folder gets optimised code without debug information (-O2: as
+# fast as -O3 here and quicker to compile); an existing one keeps its type.
+PROGRAMS_CMAKE_ARGS = -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
+programs: deps-programs
+	@test -f $(BUILD)/CMakeCache.txt || \
+	  { echo "cmake -S . -B $(BUILD) $(PROGRAMS_CMAKE_ARGS) $(CMAKE_ARGS)"; \
+	    cmake -S . -B $(BUILD) $(PROGRAMS_CMAKE_ARGS) $(CMAKE_ARGS); }
+	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS)
+
+# Developer build: everything, warnings as errors.
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRICK_WERROR=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
+# The optimised build (-O3) as a user makes it, and the reference cases on it.
+test-release: deps
+	cmake -S . -B $(BUILD_REL) -DCMAKE_BUILD_TYPE=Release -DTAVRICK_WERROR=ON -DTAVRICK_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(BUILD_REL) -j $(JOBS) --target golden_test
+	cd $(BUILD_REL) && ctest -L golden --output-on-failure -j $(JOBS) --timeout 600
+
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-san: deps
-	cmake -S . -B $(BUILD_SAN) -DCMAKE_BUILD_TYPE=Debug -DTAVRICK_SANITIZE=ON -DTAVRICK_BENCH=OFF $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD_SAN) -DCMAKE_BUILD_TYPE=Debug -DTAVRICK_SANITIZE=ON -DTAVRICK_BENCH=OFF \
+	  -DTAVRICK_WERROR=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_SAN) -j $(JOBS)
 	cd $(BUILD_SAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 900
@@ -54,7 +84,7 @@ fuzz-build: deps
 	@command -v clang >/dev/null && command -v clang++ >/dev/null || \
 	  { echo "fuzzing needs clang and clang++ (with libclang-rt-dev)"; exit 1; }
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DTAVRICK_FUZZ=ON -DTAVRICK_TESTS=OFF -DTAVRICK_BENCH=OFF $(CMAKE_ARGS)
+	  -DTAVRICK_FUZZ=ON -DTAVRICK_TESTS=OFF -DTAVRICK_BENCH=OFF -DTAVRICK_WERROR=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_targets
 
 test-fuzz: fuzz-build
@@ -66,11 +96,23 @@ fuzz: fuzz-build
 	  --timeout $$(( $(FUZZ_SECONDS) + 300 )) --output-on-failure; s=$$?; \
 	  cat tests/fuzz/*/summary.txt; exit $$s; }
 
-demo: build
+demo: programs
 	@./scripts/demo.sh $(BUILD)
 
-bench: build
+# The Debian package of the programs, from an optimised programs-only build.
+package: deps-programs
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGE_PACKAGES)"
+	cmake -S . -B $(BUILD_PKG) -DCMAKE_BUILD_TYPE=Release -DTAVRICK_TESTS=OFF -DTAVRICK_BENCH=OFF \
+	  $(CMAKE_ARGS)
+	cmake --build $(BUILD_PKG) -j $(JOBS)
+	cd $(BUILD_PKG) && cpack -G DEB
+	@ls $(BUILD_PKG)/*.deb
+
+bench: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="$(BENCH_PACKAGES)"
+	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) tavrick_bench bench_tools
 	@./scripts/bench.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_FUZZ) $(BUILD_REL) $(BUILD_PKG)

@@ -1,7 +1,10 @@
 // Second phase of the command: fetch the window, run the engine, list the result.
 #include "main/fetch.h"
 
+#include <sys/mman.h>
+
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -56,19 +59,43 @@ void dump_arrays(const Settings& s, const Run& run) {
 
 // Run starts as all zeros. A value-initialised Run is written byte by byte
 // (5 MB, every page faulted in: more than a small window's whole fit takes);
-// calloc hands out fresh zero pages for a block this large, and only the
-// pages of the window's channels are ever touched. Run is an aggregate of
-// arrays and scalars whose initial values are all zero bits, so the zeroed
-// storage holds it as value-initialisation would.
+// a fresh anonymous mapping is zero pages, and only the pages of the window's
+// channels are ever touched. Run is an aggregate of arrays and scalars whose
+// initial values are all zero bits, so the zeroed storage holds it as
+// value-initialisation would.
+//
+// A long window touches most of the block, one 4 KB page fault after another
+// (some 700 at 65536 channels); there the block is aligned to 2 MB and asks
+// for huge pages, so it is faulted in a few large pieces. A short window
+// stays on small pages: clearing a whole 2 MB page would cost more than the
+// few pages it touches. Without huge pages (switched off in the kernel) the
+// block simply stays on small ones.
+constexpr int kHugePageWindow = 8192;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+struct RunMapping {
+  void* base = nullptr;
+  std::size_t length = 0;
+};
+
 struct FreeRun {
-  void operator()(Run* r) const { std::free(r); }
+  RunMapping m;
+  void operator()(Run* /*r*/) const { ::munmap(m.base, m.length); }
 };
 static_assert(std::is_aggregate_v<Run> && std::is_trivially_destructible_v<Run>);
 
-std::unique_ptr<Run, FreeRun> new_run() {
-  void* p = std::calloc(1, sizeof(Run));
-  if (p == nullptr) throw std::bad_alloc();
-  return std::unique_ptr<Run, FreeRun>(static_cast<Run*>(p));
+std::unique_ptr<Run, FreeRun> new_run(int nchan) {
+  const bool huge = nchan >= kHugePageWindow;
+  const std::size_t align = huge ? kHugePage : 1;
+  const std::size_t span = (sizeof(Run) + align - 1) / align * align;
+  const std::size_t length = span + align - 1;
+  void* base = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) throw std::bad_alloc();
+  auto at = reinterpret_cast<std::uintptr_t>(base);
+  at = (at + align - 1) / align * align;
+  void* run = reinterpret_cast<void*>(at);
+  if (huge) ::madvise(run, span, MADV_HUGEPAGE);
+  return std::unique_ptr<Run, FreeRun>(static_cast<Run*>(run), FreeRun{{base, length}});
 }
 
 }  // namespace
@@ -162,12 +189,12 @@ void fit(Settings& s, Run& run, std::FILE* out) {
 }
 
 void list(Run& run, std::FILE* out) {
-  write_list(out, run.line.data(), run.k.ilo, run.nchan, run.bkgrd.data());
-  write_list(out, run.line.data(), run.k.ilo, run.nchan, run.fit.data());
+  write_list(out, run.k.ilo, run.nchan, run.bkgrd.data());
+  write_list(out, run.k.ilo, run.nchan, run.fit.data());
 }
 
 int fetch_and_fit(Settings& s, spectrum::Host& host, std::FILE* out, ResultsOut* results) {
-  const auto run = new_run();
+  const auto run = new_run(s.ihi - s.ilo + 1);
   fetch(s, host, *run, out);
   if constexpr (kDiagnosticDump) dump_settings(s);
   if (results != nullptr) results->before_fit(s);

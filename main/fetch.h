@@ -14,7 +14,7 @@ namespace tavrick {
 
 // Everything one run of the command holds: the per-channel arrays (indexed by
 // channel number 0 .. kMaxCh, only the window's channels filled), the engine's
-// workspace and results, and the buffer of one list line. It is allocated once
+// workspace and results. It is allocated once
 // (about 5 MB, so on the heap) and nothing else is allocated while it is used.
 struct Run {
   std::array<std::int32_t, kChanArray> idata{};
@@ -26,7 +26,6 @@ struct Run {
   FitResults res{};
   KorvelArgs k{};
   int nchan = 0;
-  std::array<char, kListLineBytes> line{};
 };
 
 // Connects, looks the spectrum up, checks it and the window and the peaks,

@@ -1,6 +1,7 @@
 // The result listing's lines.
 #include "main/listing.h"
 
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <limits>
@@ -36,19 +37,28 @@ std::int32_t list_value(double v) {
   return std::numeric_limits<std::int32_t>::min();
 }
 
-std::size_t list_line(char* buf, int ilo, int nchan, const double* values) {
-  char* p = text(buf, " {{");
+bool write_list(std::FILE* out, int ilo, int nchan, const double* values) {
+  // Room for the head, one chunk of fields and the tail.
+  std::array<char, 3 + 2 * 12 + 4 + 12 * kListChunk + 5> buf;
+  bool ok = true;
+  const auto flush = [&](char* end) {
+    const auto len = static_cast<std::size_t>(end - buf.data());
+    ok = std::fwrite(buf.data(), 1, len, out) == len && ok;
+    return buf.data();
+  };
+  char* p = text(buf.data(), " {{");
   p = field(p, ilo);
   p = field(p, nchan);
   p = text(p, " } {");
-  for (int i = ilo; i < ilo + nchan; ++i) p = field(p, list_value(values[i]));
+  const int last = ilo + nchan;
+  for (int i = ilo; i < last;) {
+    const int stop = last - i > kListChunk ? i + kListChunk : last;
+    for (; i < stop; ++i) p = field(p, list_value(values[i]));
+    if (i < last) p = flush(p);
+  }
   p = text(p, " }} \n");
-  return static_cast<std::size_t>(p - buf);
-}
-
-bool write_list(std::FILE* out, char* buf, int ilo, int nchan, const double* values) {
-  const std::size_t len = list_line(buf, ilo, nchan, values);
-  return std::fwrite(buf, 1, len, out) == len;
+  flush(p);
+  return ok;
 }
 
 }  // namespace tavrick

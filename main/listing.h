@@ -3,27 +3,24 @@
 // end reads as the list {{ilo nchan} {values...}}.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
-#include "engine/fitdefs.h"
-
 namespace tavrick {
-
-// Characters of the longest list line: " {{", two 12-character fields,
-// " } {", one 12-character field per channel, " }} " and the newline.
-inline constexpr std::size_t kListLineBytes = 3 + 2 * 12 + 4 + 12 * kChanArray + 4 + 1;
 
 // A channel's value as listed: truncated toward zero; NaN and values outside
 // the 32-bit range give -2147483648.
 std::int32_t list_value(double v);
 
-// Builds the list line of values[ilo .. ilo+nchan-1] into buf (room for
-// kListLineBytes) and returns its length, newline included.
-std::size_t list_line(char* buf, int ilo, int nchan, const double* values);
+// Channels formatted per write: a line of 65536 values (about 790 KB) goes
+// out in pieces of 12 KB through a buffer on the stack, so listing a long
+// window touches no fresh memory beyond those few pages.
+inline constexpr int kListChunk = 1024;
 
-// Writes that line to out with one fwrite; false when the stream failed.
-bool write_list(std::FILE* out, char* buf, int ilo, int nchan, const double* values);
+// Writes the list line of values[ilo .. ilo+nchan-1] to out:
+//   " {{" ilo nchan " } {" value... " }} " newline
+// every number a blank and 11 right-aligned columns. False when the stream
+// failed.
+bool write_list(std::FILE* out, int ilo, int nchan, const double* values);
 
 }  // namespace tavrick

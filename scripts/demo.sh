@@ -6,14 +6,20 @@
 # into an energy with the same calibration.
 #
 # Usage: scripts/demo.sh [BUILD_DIR]   (run by `make demo`)
+#        scripts/demo.sh PREFIX STORE     (programs installed in PREFIX/bin)
 set -eu
 
 build=${1:-build}
-store="$build/demo.db"
+store=${2:-"$build/demo.db"}
 spectrum=ortec_eu152_hpge
 line_kev=344.28
-store_cmd="$build/tools/tavrick-store"
-fit_cmd="$build/main/tavrick"
+if [ -x "$build/bin/tavrick" ]; then
+  store_cmd="$build/bin/tavrick-store"
+  fit_cmd="$build/bin/tavrick"
+else
+  store_cmd="$build/tools/tavrick-store"
+  fit_cmd="$build/main/tavrick"
+fi
 
 for b in "$store_cmd" "$fit_cmd"; do
   if [ ! -x "$b" ]; then

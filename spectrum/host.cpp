@@ -209,7 +209,12 @@ struct Row {
   std::int64_t values() const { return static_cast<std::int64_t>(size) * nrows(); }
   // The spectrum as a damage report names it.
   std::string label_for_damage() const {
-    return name.empty() ? "#" + std::to_string(number) : name;
+    if (!name.empty()) return name;
+    // Appended, not prepended: g++ 12 warns (-Wrestrict, falsely) about a
+    // literal + temporary string at -O3.
+    std::string label(1, '#');
+    label += std::to_string(number);
+    return label;
   }
 };
 

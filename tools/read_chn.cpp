@@ -89,7 +89,13 @@ std::vector<Imported> read_chn(Bytes data, const std::string& file) {
     const std::string sample = description(v, trailer + 320);
     const std::string detector = description(v, trailer + 256);
     text = sample;
-    if (!detector.empty()) text += (text.empty() ? "" : " ") + std::string("detector ") + detector;
+    if (!detector.empty()) {
+      // Appended piece by piece: g++ 12 warns (-Wrestrict, falsely) about a
+      // literal + temporary string at -O3.
+      if (!text.empty()) text += ' ';
+      text += "detector ";
+      text += detector;
+    }
   }
   spectrum.title = title_with_times(text, spectrum.live_time, spectrum.real_time);
   std::vector<Imported> out;

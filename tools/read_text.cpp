@@ -271,7 +271,14 @@ std::vector<Imported> read_csv(Bytes data, const std::string& file) {
                                     std::to_string(columns));
     if (columns == 2) {
       double x = 0.0;
-      if (!parse_double(w[0], x)) fail_line(file, l.number, "'" + shown(w[0]) + "' is not a number");
+      if (!parse_double(w[0], x)) {
+        // Appended to a string, not prepended: g++ 12 warns (-Wrestrict, falsely)
+        // about a literal + temporary string at -O3.
+        std::string why(1, '\'');
+        why += shown(w[0]);
+        why += "' is not a number";
+        fail_line(file, l.number, why);
+      }
       whole_channels = whole_channels && x == std::floor(x) && std::fabs(x) < 2147483648.0;
       if (whole_channels) {
         const auto channel = static_cast<std::int64_t>(x);

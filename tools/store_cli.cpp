@@ -3,6 +3,7 @@
 // Every failure ends the command with one line "tavrick-store: <what>" on
 // standard error and exit status 1; results go to standard output.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -505,9 +506,34 @@ int cmd_check(spectrum::Host& host, const Args& a) {
                   " other problems");
 }
 
+// Where the demo's spectra are: beside the installed program
+// (bin/../share/tavrick/data), else in the source tree the program was built
+// from. The first folder that holds the first demo file wins; when none does,
+// the source tree is named in the error.
+std::string demo_data_dir() {
+#ifdef TAVRICK_DATA_FROM_BIN
+  std::string exe(4096, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size());
+  if (n > 0 && static_cast<std::size_t>(n) < exe.size()) {
+    exe.resize(static_cast<std::size_t>(n));
+    const std::string dir = exe.substr(0, exe.rfind('/') + 1) + TAVRICK_DATA_FROM_BIN;
+    struct stat sb {};
+    if (::stat((dir + "/" + kDemoFiles[0].file).c_str(), &sb) == 0) {
+      // Named without the "bin/.." detour in the demo's report.
+      char* real = ::realpath(dir.c_str(), nullptr);
+      if (real == nullptr) return dir;
+      std::string canonical(real);
+      std::free(real);
+      return canonical;
+    }
+  }
+#endif
+  return TAVRICK_DATA_DIR;
+}
+
 int cmd_demo(spectrum::Host& host, const Args& a) {
   want_words("demo", a, 0, "no arguments");
-  const std::string dir = TAVRICK_DATA_DIR;
+  const std::string dir = demo_data_dir();
   std::vector<Imported> read;
   for (const DemoFile& d : kDemoFiles) {
     const std::string path = dir + "/" + d.file;

@@ -38,7 +38,8 @@ std::vector<NewSpectrum> fifteen() {
   std::mt19937 rng(7);
   for (int k = 0; k < 15; ++k) {
     NewSpectrum s;
-    s.name = "s" + std::to_string(k);
+    s.name = "s";  // appended: "s" + to_string() trips g++ 12's false -Wrestrict at -O3
+    s.name += std::to_string(k);
     s.base = 10 * k;
     s.size = 500 + 200 * k;
     s.rows = k == 4 ? 3 : 0;

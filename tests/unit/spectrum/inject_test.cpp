@@ -150,7 +150,10 @@ std::string contents(const std::string& path) {
     std::vector<std::int32_t> v(static_cast<std::size_t>(s.size));
     host.sread(s.id, s.base, s.size, 0, 0, v.data(), 4, status);
     out += s.name + ":" + std::to_string(status);
-    for (auto c : v) out += " " + std::to_string(c);
+    for (auto c : v) {
+      out += ' ';  // appended: " " + to_string() trips g++ 12's false -Wrestrict at -O3
+      out += std::to_string(c);
+    }
     std::vector<std::pair<int, std::string>> cals;
     host.calibrations(s.id, cals, status);
     for (const auto& c : cals) out += " | " + c.second;
