@@ -1,9 +1,11 @@
 // Host spectrum library over one SQLite database file per experiment.
 //
-// Tables (schema version 2):
+// Tables (schema version 3):
 //   spectrum(id, name, title, label, base, size, rowbase, rows, kind,
-//            smallest, largest, counts, checksum, calsum)
-//            counts: little-endian int32 blob; calsum: sum of its calibrations' checksums
+//            smallest, largest, counts, checksum, calsum,
+//            live_time, real_time)
+//            counts: little-endian int32 blob; calsum: sum of its calibrations' checksums;
+//            live_time, real_time: seconds, NULL when unknown
 //   calibration(spectrum, number, text, checksum)
 // The file carries application id 0x54617672 ("Tavr") and the schema version
 // in user_version; nothing is written to a file before both are checked.
@@ -29,6 +31,7 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,9 +74,14 @@ constexpr const char* kMigrations[] = {
     "ALTER TABLE spectrum ADD COLUMN checksum INTEGER;"
     "ALTER TABLE calibration ADD COLUMN checksum INTEGER;"
     "ALTER TABLE spectrum ADD COLUMN calsum INTEGER;",
+    // 2 -> 3: measurement times; spectra stored before have none (NULL).
+    "ALTER TABLE spectrum ADD COLUMN live_time REAL CHECK (live_time >= 0);"
+    "ALTER TABLE spectrum ADD COLUMN real_time REAL CHECK (real_time >= 0);",
 };
 // The version whose upgrade computes the checksums of what the store holds.
 constexpr int kChecksumVersion = 2;
+// The version from which spectra carry live and real times.
+constexpr int kTimesVersion = 3;
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));
 
 struct Err {
@@ -309,6 +317,8 @@ class Store {
   // where it cannot be written, has none).
   bool checksums() const { return checksums_; }
   void set_checksums(bool on) { checksums_ = on; }
+  bool times() const { return times_; }
+  void set_times(bool on) { times_ = on; }
   // Whether this connection was opened for writing.
   bool writing() const { return writing_; }
   void set_writing(bool on) { writing_ = on; }
@@ -541,6 +551,7 @@ class Store {
   sql::Db db_;
   std::string path_;
   bool checksums_ = true;
+  bool times_ = true;
   bool writing_ = false;
   mutable std::unordered_map<std::string, Cached> cache_;  // after db_: destroyed first
 };
@@ -759,15 +770,21 @@ Err read_summary(const Store& s, sqlite3_stmt* st, Summary& out) {
     c.bytes(p, static_cast<std::size_t>(bytes));
     out.damaged = c.value() != sqlite3_column_int64(st, 12);
   }
+  out.live_time.reset();
+  out.real_time.reset();
+  if (sqlite3_column_type(st, 13) != SQLITE_NULL) out.live_time = sqlite3_column_double(st, 13);
+  if (sqlite3_column_type(st, 14) != SQLITE_NULL) out.real_time = sqlite3_column_double(st, 14);
   return {};
 }
 
-// The summary's columns; the last is the checksum (NULL in a store without).
+// The summary's columns; then the checksum and the live and real time (NULL
+// in a store of a version without them, which a reader does not upgrade).
 std::string summary_sql(const Store& s) {
   return std::string(
              "SELECT id, coalesce(name, ''), title, label, base, size, rowbase, rows, kind, "
              "smallest, largest, counts, ") +
-         (s.checksums() ? "checksum" : "NULL") + " FROM spectrum";
+         (s.checksums() ? "checksum" : "NULL") +
+         (s.times() ? ", live_time, real_time" : ", NULL, NULL") + " FROM spectrum";
 }
 
 // Opens the store (for writing when write and the file allows it), checks
@@ -796,6 +813,7 @@ Err open_checked(const std::string& path, bool write, std::unique_ptr<Store>& ou
     return {kNewerStore, "experiment '" + path + "' has schema version " + std::to_string(version) +
                              "; this program knows up to " + std::to_string(kSchemaVersion)};
   store->set_checksums(version >= kChecksumVersion);
+  store->set_times(version >= kTimesVersion);
   // Deletes that follow references.
   if (auto e = store->exec("PRAGMA foreign_keys = ON", "set-up")) return e;
   out = std::move(store);
@@ -811,6 +829,7 @@ Err become_writer(Store& s, std::int64_t version) {
   if (version < kSchemaVersion)
     if (auto e = migrate(s)) return e;
   s.set_checksums(true);
+  s.set_times(true);
   return {};
 }
 
@@ -1363,6 +1382,12 @@ void Host::store(std::span<const NewSpectrum> spectra, bool replace, std::vector
       fail(status, kTooLong, "title or label of spectrum '" + s.name + "' is too long");
       return;
     }
+    for (const auto& t : {s.live_time, s.real_time})
+      if (t && !(std::isfinite(*t) && *t >= 0.0)) {
+        fail(status, kBadGeometry,
+             "spectrum '" + s.name + "' has a live or real time that is negative or not finite");
+        return;
+      }
     if (s.calibrations.size() > static_cast<std::size_t>(kMaxCalNumber)) {
       fail(status, kBadCalNumber, "too many calibrations for spectrum '" + s.name + "'");
       return;
@@ -1406,11 +1431,11 @@ void Host::store(std::span<const NewSpectrum> spectra, bool replace, std::vector
     TAVRICK_TRY(store_->prepare(
         existing != 0
             ? "UPDATE spectrum SET title = ?2, label = ?3, base = ?4, size = ?5, rowbase = ?6, "
-              "rows = ?7, kind = ?8, smallest = ?9, largest = ?10, counts = ?11, checksum = ?13 "
-              "WHERE id = ?12"
+              "rows = ?7, kind = ?8, smallest = ?9, largest = ?10, counts = ?11, checksum = ?13, "
+              "live_time = ?14, real_time = ?15 WHERE id = ?12"
             : "INSERT INTO spectrum (name, title, label, base, size, rowbase, rows, kind, "
-              "smallest, largest, counts, checksum) "
-              "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?13)",
+              "smallest, largest, counts, checksum, live_time, real_time) "
+              "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?13, ?14, ?15)",
         st, "import"));
     if (existing == 0) bind_text(st.get(), 1, s.name);
     bind_text(st.get(), 2, s.title);
@@ -1427,6 +1452,9 @@ void Host::store(std::span<const NewSpectrum> spectra, bool replace, std::vector
     else sqlite3_bind_blob(st.get(), 11, bytes.data(), static_cast<int>(bytes.size()), nullptr);
     if (existing != 0) sqlite3_bind_int(st.get(), 12, existing);
     sqlite3_bind_int64(st.get(), 13, sum.value());
+    // Unbound parameters are NULL: an unknown time.
+    if (s.live_time) sqlite3_bind_double(st.get(), 14, *s.live_time);
+    if (s.real_time) sqlite3_bind_double(st.get(), 15, *s.real_time);
     TAVRICK_TRY(store_->run(st.get(), "import of '" + s.name + "'"));
     st.reset();
     const std::int32_t number =

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -74,6 +75,9 @@ struct Summary {
   int largest = 0;
   std::int64_t total = 0;  // sum of all counts
   bool damaged = false;    // geometry or counts do not match their checksum
+  // Seconds of measurement, as the source file gave them; empty when unknown.
+  std::optional<double> live_time;
+  std::optional<double> real_time;
 };
 
 // A whole spectrum to enter the store (see Host::store).
@@ -88,6 +92,8 @@ struct NewSpectrum {
   int kind = 0;
   std::vector<std::int32_t> counts;       // size * max(rows, 1), row by row
   std::vector<std::string> calibrations;  // stored as calibrations 1, 2, ...
+  std::optional<double> live_time;        // seconds, finite and not negative
+  std::optional<double> real_time;
 };
 
 class Store;  // the open database (host.cpp)

@@ -5,7 +5,8 @@
 //           (DDMMMYY + century flag), char[4] start time hhmm,
 //           uint16 first channel, uint16 channels
 //   trailer: int16 -101 (linear) or -102 (quadratic), int16 reserved,
-//            float32 x3 energy calibration (keV), float32 x3 FWHM calibration,
+//            float32 x3 energy calibration (keV), float32 x3 FWHM calibration
+//            (FWHM in channels = f0 + f1*ch + f2*ch^2),
 //            228 reserved bytes, then at 256 and 320 a length byte and up to 63
 //            characters of detector and sample description.
 // Some writers leave the trailer short; only the fields present are read.
@@ -85,6 +86,13 @@ std::vector<Imported> read_chn(Bytes data, const std::string& file) {
       }
       const bool any = std::any_of(coeffs.begin(), coeffs.end(), [](double c) { return c != 0.0; });
       if (any) spectrum.calibration = calibration_text(coeffs, "keV");
+    }
+    if (data.size() - trailer >= 28) {
+      spectrum.fwhm_calibration =
+          fwhm_text({static_cast<double>(v.f32(trailer + 16, "FWHM zero")),
+                     static_cast<double>(v.f32(trailer + 20, "FWHM slope")),
+                     static_cast<double>(v.f32(trailer + 24, "FWHM quadratic term"))},
+                    "ch", false);
     }
     const std::string sample = description(v, trailer + 320);
     const std::string detector = description(v, trailer + 256);

@@ -3,7 +3,9 @@
 // every section starts with a copy of its entry. Sections read here:
 //   0x12000 parameters: channels / 256 at +0x30+0x8A; at +0x30+o2 (o2 at +0x24)
 //           start, real and live time; at +0x30+o1 (o1 at +0x22) the energy
-//           calibration A0..A3 and its unit
+//           calibration A0..A3 at +0x44, its unit at +0x5C and the FWHM
+//           calibration F0..F3 at +0xDC: FWHM = F0 + F1*sqrt(E), in the
+//           energy unit (only that form is read: F2 and F3 must be 0)
 //   0x12001 strings: sample title at +0x30 (64 characters)
 //   0x12005 channel data: N uint32 counts from +0x200
 #include <algorithm>
@@ -111,10 +113,22 @@ std::vector<Imported> read_cnf(Bytes data, const std::string& file) {
     coeffs.push_back(pdp11_float(v, cal + 0x44 + 4 * k, "energy calibration"));
   }
   while (!coeffs.empty() && coeffs.back() == 0.0) coeffs.pop_back();
-  if (!coeffs.empty()) {
-    std::string unit = v.text(cal + 0x5C, 16, "calibration unit");
-    unit = unit.substr(0, unit.find(' '));
-    spectrum.calibration = calibration_text(coeffs, unit.empty() ? "keV" : unit);
+  // The FWHM calibration only when the block holds it: a file cut short
+  // there still has its counts.
+  auto unit = [&]() {
+    std::string u = v.text(cal + 0x5C, 16, "calibration unit");
+    u = u.substr(0, u.find(' '));
+    return u.empty() ? std::string("keV") : u;
+  };
+  if (!coeffs.empty()) spectrum.calibration = calibration_text(coeffs, unit());
+  if (cal + 0xEC <= data.size()) {
+    std::vector<double> fwhm;
+    for (std::size_t k = 0; k < 4; ++k) {
+      fwhm.push_back(pdp11_float(v, cal + 0xDC + 4 * k, "FWHM calibration"));
+    }
+    if (fwhm[2] == 0.0 && fwhm[3] == 0.0) {
+      spectrum.fwhm_calibration = fwhm_text({fwhm[0], fwhm[1]}, unit(), true);
+    }
   }
 
   std::string title;

@@ -6,6 +6,8 @@
 //              line, separated by blanks or tabs)
 //   $MCA_CAL:  number of coefficients, then the coefficients (and a unit)
 //   $ENER_FIT: "a0 a1" (used when $MCA_CAL is absent or all zero)
+//   $SHAPE_CAL: number of coefficients, then the FWHM calibration in
+//              channels, FWHM = f0 + f1*ch + f2*ch^2 (all zero: none)
 // Lines end in LF or CRLF; a UTF-8 byte-order mark before the first '$' is
 // skipped, and UTF-16 text (with its byte-order mark) is read as well.
 #include <algorithm>
@@ -186,33 +188,56 @@ void read_data(const Section& data,
   }
 }
 
+// The coefficients of a "$KEY:" section of a count line and a coefficient
+// line ($MCA_CAL, $SHAPE_CAL); words after them (a unit) go to rest.
+std::vector<double> counted_coefficients(const Section& s, const char* key,
+                                         const std::string& file, std::string& rest) {
+  const auto count = to_integer(fields(s.values[0].text).empty() ? std::string_view()
+                                                                 : fields(s.values[0].text)[0]);
+  if (!count || *count < 1 || *count > 10) {
+    fail_at_line(file, s.values[0].number,
+                 "$" + std::string(key) + " coefficient count " + quoted(s.values[0].text) +
+                     " is not 1 to 10");
+  }
+  const auto words = fields(s.values[1].text);
+  if (words.size() < static_cast<std::size_t>(*count)) {
+    fail_at_line(file, s.values[1].number,
+                 "$" + std::string(key) + " has fewer than " + std::to_string(*count) +
+                     " coefficients");
+  }
+  std::vector<double> coeffs;
+  for (std::size_t k = 0; k < static_cast<std::size_t>(*count); ++k) {
+    const auto c = to_double(words[k]);
+    if (!c) {
+      fail_at_line(file, s.values[1].number,
+                   "calibration coefficient " + quoted(words[k]) + " is not a number");
+    }
+    coeffs.push_back(*c);
+  }
+  if (words.size() > static_cast<std::size_t>(*count))
+    rest = std::string(words[static_cast<std::size_t>(*count)]);
+  return coeffs;
+}
+
+std::string fwhm_calibration(const std::map<std::string, Section>& sections,
+                             const std::string& file) {
+  const auto it = sections.find("SHAPE_CAL");
+  if (it == sections.end() || it->second.values.size() < 2) return {};
+  // Files that were read before the FWHM calibration was kept still are: a
+  // malformed one is left out rather than refusing the spectrum.
+  try {
+    std::string rest;
+    return fwhm_text(counted_coefficients(it->second, "SHAPE_CAL", file, rest), "ch", false);
+  } catch (const ReadError&) {
+    return {};
+  }
+}
+
 std::string calibration(const std::map<std::string, Section>& sections, const std::string& file) {
   if (const auto it = sections.find("MCA_CAL");
       it != sections.end() && it->second.values.size() >= 2) {
-    const Section& s = it->second;
-    const auto count = to_integer(fields(s.values[0].text).empty() ? std::string_view()
-                                                                   : fields(s.values[0].text)[0]);
-    if (!count || *count < 1 || *count > 10) {
-      fail_at_line(file, s.values[0].number,
-                   "$MCA_CAL coefficient count " + quoted(s.values[0].text) + " is not 1 to 10");
-    }
-    const auto words = fields(s.values[1].text);
-    if (words.size() < static_cast<std::size_t>(*count)) {
-      fail_at_line(file, s.values[1].number,
-                   "$MCA_CAL has fewer than " + std::to_string(*count) + " coefficients");
-    }
-    std::vector<double> coeffs;
-    for (std::size_t k = 0; k < static_cast<std::size_t>(*count); ++k) {
-      const auto c = to_double(words[k]);
-      if (!c) {
-        fail_at_line(file, s.values[1].number,
-                     "calibration coefficient " + quoted(words[k]) + " is not a number");
-      }
-      coeffs.push_back(*c);
-    }
     std::string unit = "keV";
-    if (words.size() > static_cast<std::size_t>(*count))
-      unit = std::string(words[static_cast<std::size_t>(*count)]);
+    const std::vector<double> coeffs = counted_coefficients(it->second, "MCA_CAL", file, unit);
     if (!all_zero(coeffs)) return calibration_text(coeffs, unit);
   }
   if (const auto it = sections.find("ENER_FIT");
@@ -264,6 +289,7 @@ std::vector<Imported> read_iaea_spe(Bytes data, const std::string& file) {
     spectrum.real_time = t[1];
   }
   spectrum.calibration = calibration(sections, file);
+  spectrum.fwhm_calibration = fwhm_calibration(sections, file);
 
   std::string title;
   if (const auto it = sections.find("SPEC_ID"); it != sections.end()) {

@@ -2,7 +2,8 @@
 // Imported, named "<stem>_<detector>".
 //   2006: root N42InstrumentData; Spectrum (attribute Detector) holding
 //         RealTime, LiveTime (ISO-8601 durations), Calibration Type="Energy" /
-//         Equation / Coefficients, ChannelData (Compression="CountedZeroes"
+//         Equation / Coefficients, Calibration Type="FWHM" (FWHMUnits
+//         "Channels" or an energy unit; a polynomial of the channel), ChannelData (Compression="CountedZeroes"
 //         allowed). A Calibration may also sit elsewhere, named by the
 //         spectrum's CalibrationIDs, or beside the spectrum.
 //   2012: root RadInstrumentData; RadMeasurement holding RealTimeDuration and
@@ -229,6 +230,41 @@ std::string energy_calibration(const std::vector<double>& coeffs) {
   return any ? calibration_text(coeffs, "keV") : std::string();
 }
 
+// The FWHM calibration of a 2006 spectrum: a child of the spectrum, one it
+// names in CalibrationIDs, or the first one beside it (found once per parent).
+pugi::xml_node fwhm_calibration_of(const pugi::xml_node& sp, const Index& by_id,
+                                   std::unordered_map<const void*, pugi::xml_node>& beside) {
+  auto is_fwhm = [](const pugi::xml_node& c) {
+    return local_name(c) == "Calibration" && std::string_view(c.attribute("Type").value()) == "FWHM";
+  };
+  pugi::xml_node found;
+  for (pugi::xml_node c : sp.children()) {
+    if (is_fwhm(c)) found = c;
+  }
+  const std::string ids = sp.attribute("CalibrationIDs").value();
+  std::size_t k = 0;
+  while (!found && k < ids.size()) {
+    const std::size_t end = std::min(ids.find(' ', k), ids.size());
+    const pugi::xml_node c = by_id.find(std::string_view(ids).substr(k, end - k));
+    if (c && is_fwhm(c)) found = c;
+    k = end + 1;
+  }
+  if (!found) {
+    const pugi::xml_node parent = sp.parent();
+    const auto [it, fresh] = beside.try_emplace(parent.internal_object());
+    if (fresh) {
+      for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
+        if (is_fwhm(c)) {
+          it->second = c;
+          break;
+        }
+      }
+    }
+    found = it->second;
+  }
+  return found;
+}
+
 struct Found {
   Imported spectrum;
   std::string detector;
@@ -241,6 +277,7 @@ void read_2006(const pugi::xml_node& root, const std::string& file, std::vector<
   const Index by_id(calibrations, "ID");
   // The energy calibration beside the spectra of one parent, found once per parent.
   std::unordered_map<const void*, pugi::xml_node> beside;
+  std::unordered_map<const void*, pugi::xml_node> beside_fwhm;
   std::vector<pugi::xml_node> spectra;
   descendants(root, "Spectrum", spectra);
   std::string start;
@@ -287,6 +324,23 @@ void read_2006(const pugi::xml_node& root, const std::string& file, std::vector<
     if (energy) {
       if (const pugi::xml_node coeffs = child(child(energy, "Equation"), "Coefficients")) {
         f.spectrum.calibration = energy_calibration(number_list(coeffs, file, "coefficient"));
+      }
+    }
+    if (const pugi::xml_node fwhm = fwhm_calibration_of(sp, by_id, beside_fwhm)) {
+      const pugi::xml_node equation = child(fwhm, "Equation");
+      const std::string_view model = equation.attribute("Model").value();
+      const pugi::xml_node coeffs = child(equation, "Coefficients");
+      if (coeffs && (model.empty() || model == "Polynomial")) {
+        std::string unit = fwhm.attribute("FWHMUnits").value();
+        if (unit.empty() || unit == "Channels" || unit == "Channel") unit = "ch";
+        // Files read before FWHM calibrations were kept still are: a malformed
+        // one is left out rather than refusing the spectrum.
+        try {
+          f.spectrum.fwhm_calibration =
+              fwhm_text(number_list(coeffs, file, "coefficient"), unit, false);
+        } catch (const ReadError&) {
+          f.spectrum.fwhm_calibration.clear();
+        }
       }
     }
     std::string text = f.detector;

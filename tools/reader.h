@@ -16,6 +16,7 @@ struct Imported {
   std::string name;         // suggested name: the file's stem, with a suffix per detector
   std::string title;        // what the file says of itself (with live/real time when known)
   std::string calibration;  // calibration text (see calibration_text), empty when none
+  std::string fwhm_calibration;  // FWHM calibration text (see fwhm_text), empty when none
   int base = 0;             // number of the first channel
   int size = 0;             // channels (per row)
   int rows = 0;             // 0 for a one-dimensional spectrum
@@ -68,6 +69,10 @@ std::vector<Imported> read_file(const std::string& path, std::optional<Format> f
 // Calibration text of an energy polynomial E = c0 + c1*ch + c2*ch^2 + ...:
 // "POLY <unit> c0 c1 ..." with each coefficient in %.17g.
 std::string calibration_text(const std::vector<double>& coeffs, const std::string& unit);
+// FWHM calibration text "FWHM <unit> CH|SQRTE c0 c1 ..." (spectrum/calibration.h),
+// in channels when unit is "ch"; empty when every coefficient is 0, one is not
+// finite, or the text would not fit the store.
+std::string fwhm_text(std::vector<double> coeffs, const std::string& unit, bool of_sqrt_energy);
 
 // Helpers shared by the readers (defined in detect.cpp).
 

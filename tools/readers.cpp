@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "spectrum/calibration.h"
 #include "tools/reader.h"
 
 namespace tavrick::tools {
@@ -105,6 +106,19 @@ std::string calibration_text(const std::vector<double>& coeffs, const std::strin
     text += buf;
   }
   return text;
+}
+
+std::string fwhm_text(std::vector<double> coeffs, const std::string& unit, bool of_sqrt_energy) {
+  while (!coeffs.empty() && coeffs.back() == 0.0) coeffs.pop_back();
+  spectrum::FwhmCalibration cal;
+  cal.unit = unit;
+  for (char& c : cal.unit)
+    if (static_cast<unsigned char>(c) <= 32) c = '_';
+  cal.variable = of_sqrt_energy ? spectrum::FwhmCalibration::Variable::SqrtEnergy
+                                : spectrum::FwhmCalibration::Variable::Channel;
+  cal.coefficients = std::move(coeffs);
+  std::string text;
+  return spectrum::format_fwhm_calibration(cal, text) == 0 ? text : std::string();
 }
 
 }  // namespace tavrick::tools

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "spectrum/calibration.h"
 #include "spectrum/host.h"
 #include "tools/reader.h"
 #include "tools/store_cli.h"
@@ -41,15 +44,17 @@ constexpr const char* kUsage =
     "  init                 create an empty store\n"
     "  import FILE...       import spectra from files\n"
     "  list                 one line per spectrum: name, id, channels, rows, total, title\n"
-    "  show NAME            header and calibrations of a spectrum\n"
+    "  show NAME            header, times and calibrations of a spectrum\n"
     "  export NAME          counts of a spectrum to standard output\n"
+    "  calibrate NAME C...  set the energy (or FWHM) calibration of a spectrum\n"
     "  remove NAME          delete a spectrum\n"
     "  check                verify the store and the checksums of every spectrum\n"
     "  demo                 create or refresh a demo store from the bundled spectra\n"
     "\n"
     "Options:\n"
     "  --experiment PATH    the store file (default: $TAVRICK_EXPERIMENT, else experiment.db)\n"
-    "  -h, --help           this text; 'tavrick-store COMMAND --help' describes one command\n";
+    "  -h, --help           this text; 'tavrick-store COMMAND --help' describes one command\n"
+    "  --version            the version of tavrick-store (as the only argument)\n";
 
 struct Command {
   const char* name;
@@ -85,18 +90,39 @@ constexpr Command kCommands[] = {
     {"show",
      "Usage: tavrick-store [--experiment PATH] show NAME [--counts]\n"
      "\n"
-     "Shows the header and the calibrations of a spectrum.\n"
+     "Shows the header of a spectrum, its live and real time, its energy and FWHM\n"
+     "calibrations decoded, and every calibration text.\n"
      "\n"
      "  --counts       also list the counts, as 'export --format text' does\n"},
     {"export",
-     "Usage: tavrick-store [--experiment PATH] export NAME [--format text|csv]\n"
+     "Usage: tavrick-store [--experiment PATH] export NAME [--format text|csv] [--energy]\n"
      "\n"
      "Writes the counts of a spectrum to standard output.\n"
      "\n"
      "  --format text  'channel count' per line (default); a 2-D spectrum as one\n"
      "                 row per line (import it again with --format matrix)\n"
      "  --format csv   a header 'channel,count' and one 'channel,count' per line;\n"
-     "                 a 2-D spectrum as 'row,channel,count'\n"},
+     "                 a 2-D spectrum as 'row,channel,count'\n"
+     "  --energy       add the energy of every channel by the spectrum's energy\n"
+     "                 calibration: 'channel count energy' (text) or a column\n"
+     "                 'energy' (csv); 2-D spectra only as csv\n"},
+    {"calibrate",
+     "Usage: tavrick-store [--experiment PATH] calibrate NAME [--fwhm] [--unit U] C0 C1 [C2 ...]\n"
+     "\n"
+     "Sets the energy calibration of a spectrum, E(ch) = C0 + C1*ch + C2*ch^2 + ...\n"
+     "of the channel number ch, replacing the one it has (calibration 1, stored as\n"
+     "'POLY <unit> C0 C1 ...').\n"
+     "\n"
+     "  --fwhm         set the FWHM calibration instead (calibration 2, stored as\n"
+     "                 'FWHM <unit> CH C0 C1 ...'): the full width at half maximum\n"
+     "                 of a peak at channel ch, FWHM(ch) = C0 + C1*ch + C2*ch^2 + ...\n"
+     "  --unit U       the unit of E, or of the FWHM: one word; default keV for the\n"
+     "                 energy, ch (channels) for the FWHM\n"
+     "\n"
+     "Coefficients are decimal numbers (negative ones too: -0.5); at least two, at\n"
+     "most as many as fit the 256-character calibration text. The energy must depend\n"
+     "on the channel (some coefficient after C0 not 0). Nothing is changed when any\n"
+     "argument is refused.\n"},
     {"remove",
      "Usage: tavrick-store [--experiment PATH] remove NAME\n"
      "\n"
@@ -143,10 +169,32 @@ constexpr DemoFile kDemoFiles[] = {
 struct Args {
   std::vector<std::string> words;
   std::optional<std::string> name, format, title, detector;
+  std::optional<std::string> unit;
   bool replace = false;
   bool counts = false;
+  bool energy = false;
+  bool fwhm = false;
   bool help = false;
 };
+
+// A number as calibrate takes it: decimal, finite, the whole word.
+std::optional<double> number_of(const std::string& w) {
+  const char* first = w.data();
+  if (!w.empty() && w[0] == '+') ++first;
+  double v = 0.0;
+  const auto [p, ec] = std::from_chars(first, w.data() + w.size(), v);
+  if (ec != std::errc() || p != w.data() + w.size() || first == w.data() + w.size() ||
+      !std::isfinite(v))
+    return std::nullopt;
+  return v;
+}
+
+// A word that starts like a negative number ("-0.5", "-.5", "-1e3") is a
+// value of calibrate, not an option.
+bool looks_negative(const std::string& w) {
+  return w.size() >= 2 && w[0] == '-' &&
+         (std::isdigit(static_cast<unsigned char>(w[1])) != 0 || w[1] == '.');
+}
 
 // Parses the arguments after the subcommand; only the options it takes.
 Args parse_args(const std::string& cmd, const std::vector<std::string>& in,
@@ -158,7 +206,7 @@ Args parse_args(const std::string& cmd, const std::vector<std::string>& in,
   bool options = true;
   for (std::size_t i = 0; i < in.size(); ++i) {
     std::string arg = in[i];
-    if (!options || arg.size() < 2 || arg[0] != '-') {
+    if (!options || arg.size() < 2 || arg[0] != '-' || (cmd == "calibrate" && looks_negative(arg))) {
       a.words.push_back(arg);
       continue;
     }
@@ -178,9 +226,12 @@ Args parse_args(const std::string& cmd, const std::vector<std::string>& in,
     if (!allowed_option(arg))
       throw UserError("unknown option '" + arg + "' for " + cmd + " (see 'tavrick-store " + cmd +
                       " --help')");
-    if (arg == "--replace" || arg == "--counts") {
+    if (arg == "--replace" || arg == "--counts" || arg == "--energy" || arg == "--fwhm") {
       if (inline_value) throw UserError("option " + arg + " takes no value");
-      (arg == "--replace" ? a.replace : a.counts) = true;
+      (arg == "--replace" ? a.replace
+       : arg == "--counts" ? a.counts
+       : arg == "--energy" ? a.energy
+                           : a.fwhm) = true;
       continue;
     }
     std::string value;
@@ -193,6 +244,7 @@ Args parse_args(const std::string& cmd, const std::vector<std::string>& in,
     std::optional<std::string>* slot = arg == "--name"     ? &a.name
                                        : arg == "--format" ? &a.format
                                        : arg == "--title"  ? &a.title
+                                       : arg == "--unit"   ? &a.unit
                                                            : &a.detector;
     if (*slot) throw UserError("option " + arg + " given twice");
     *slot = value;
@@ -302,7 +354,12 @@ std::vector<spectrum::NewSpectrum> to_store(std::vector<Imported>& read, const A
     s.size = im.size;
     s.rows = im.rows;
     s.counts = std::move(im.counts);
-    if (!im.calibration.empty()) s.calibrations.push_back(im.calibration);
+    // Calibration 1 the energy, 2 the FWHM; an empty text stores nothing.
+    if (!im.calibration.empty() || !im.fwhm_calibration.empty())
+      s.calibrations.push_back(im.calibration);
+    if (!im.fwhm_calibration.empty()) s.calibrations.push_back(im.fwhm_calibration);
+    if (im.live_time >= 0.0) s.live_time = im.live_time;
+    if (im.real_time >= 0.0) s.real_time = im.real_time;
     out.push_back(std::move(s));
   }
   return out;
@@ -398,24 +455,85 @@ int cmd_list(spectrum::Host& host, const Args& a) {
   return 0;
 }
 
-void write_counts(const spectrum::Summary& s, const std::vector<std::int32_t>& v, bool csv) {
-  if (csv) std::fputs(s.rows > 0 ? "row,channel,count\n" : "channel,count\n", stdout);
+// Counts, with the energy of each channel when energy is given.
+void write_counts(const spectrum::Summary& s, const std::vector<std::int32_t>& v, bool csv,
+                  const spectrum::EnergyCalibration* energy = nullptr) {
+  const std::string e_col = energy != nullptr ? ",energy" : "";
+  if (csv) std::printf("%s%s\n", s.rows > 0 ? "row,channel,count" : "channel,count", e_col.c_str());
+  const char sep = csv ? ',' : ' ';
+  auto energy_of = [&](long long ch) {
+    return energy != nullptr ? sep + number_text(energy->energy(static_cast<double>(ch)))
+                             : std::string();
+  };
   const std::size_t size = static_cast<std::size_t>(s.size);
   if (s.rows == 0) {
-    for (std::size_t i = 0; i < size; ++i)
-      std::printf(csv ? "%lld,%" PRId32 "\n" : "%lld %" PRId32 "\n",
-                  static_cast<long long>(s.base) + static_cast<long long>(i), v[i]);
+    for (std::size_t i = 0; i < size; ++i) {
+      const long long ch = static_cast<long long>(s.base) + static_cast<long long>(i);
+      std::printf(csv ? "%lld,%" PRId32 "%s\n" : "%lld %" PRId32 "%s\n", ch, v[i],
+                  energy_of(ch).c_str());
+    }
     return;
   }
   for (std::size_t r = 0; r < static_cast<std::size_t>(s.rows); ++r) {
     for (std::size_t i = 0; i < size; ++i) {
+      const long long ch = static_cast<long long>(s.base) + static_cast<long long>(i);
       if (csv)
-        std::printf("%lld,%lld,%" PRId32 "\n", static_cast<long long>(s.rowbase) + static_cast<long long>(r),
-                    static_cast<long long>(s.base) + static_cast<long long>(i), v[r * size + i]);
+        std::printf("%lld,%lld,%" PRId32 "%s\n",
+                    static_cast<long long>(s.rowbase) + static_cast<long long>(r), ch,
+                    v[r * size + i], energy_of(ch).c_str());
       else
         std::printf(i == 0 ? "%" PRId32 : " %" PRId32, v[r * size + i]);
     }
     if (!csv) std::fputc('\n', stdout);
+  }
+}
+
+// "c0 + c1*x + c2*x^2 ..." with every coefficient in its shortest exact form.
+std::string polynomial(const std::vector<double>& c, const std::string& x) {
+  std::string out;
+  for (std::size_t k = 0; k < c.size(); ++k) {
+    const bool minus = k > 0 && std::signbit(c[k]);
+    if (k > 0) out += minus ? " - " : " + ";
+    out += number_text(minus ? -c[k] : c[k]);
+    if (k >= 1) out += "*" + x;
+    if (k >= 2) out += "^" + std::to_string(k);
+  }
+  return out;
+}
+
+std::string seconds_text(const std::optional<double>& t) {
+  return t ? number_text(*t) + " s" : std::string("unknown");
+}
+
+// The decoded energy and FWHM calibrations for show.
+void show_calibrations(spectrum::Host& host, const spectrum::Ident& id) {
+  spectrum::EnergyCalibration e;
+  int status = spectrum::read_energy_calibration(host, id, e);
+  const bool have_energy = status == 0;
+  if (status == 0)
+    std::printf("energy:    E(ch) = %s%s%s\n", polynomial(e.coefficients, "ch").c_str(),
+                e.unit.empty() ? "" : " ", one_line(e.unit).c_str());
+  else if (status == spectrum::kNoCalibration)
+    std::printf("energy:    none\n");
+  else if (status == spectrum::kBadCalibration)
+    std::printf("energy:    calibration 1 is not 'POLY <unit> c0 c1 ...'\n");
+  else
+    throw UserError(host_error(host));
+  spectrum::FwhmCalibration f;
+  status = spectrum::read_fwhm_calibration(host, id, f);
+  if (status == 0) {
+    const bool by_channel = f.variable == spectrum::FwhmCalibration::Variable::Channel;
+    std::printf("fwhm:      FWHM(ch) = %s %s",
+                polynomial(f.coefficients, by_channel ? "ch" : "sqrt(E)").c_str(),
+                f.in_channels() ? "channels" : one_line(f.unit).c_str());
+    if (!by_channel) std::printf(", E = E(ch)%s", have_energy ? "" : " (no energy calibration)");
+    std::fputc('\n', stdout);
+  } else if (status == spectrum::kNoCalibration) {
+    std::printf("fwhm:      none\n");
+  } else if (status == spectrum::kBadCalibration) {
+    std::printf("fwhm:      calibration 2 is not 'FWHM <unit> CH|SQRTE c0 c1 ...'\n");
+  } else {
+    throw UserError(host_error(host));
   }
 }
 
@@ -444,6 +562,9 @@ int cmd_show(spectrum::Host& host, const Args& a) {
   std::printf("smallest:  %d\n", s.smallest);
   std::printf("largest:   %d\n", s.largest);
   std::printf("total:     %lld\n", static_cast<long long>(s.total));
+  std::printf("live time: %s\n", seconds_text(s.live_time).c_str());
+  std::printf("real time: %s\n", seconds_text(s.real_time).c_str());
+  show_calibrations(host, id);
   if (cals.empty()) std::printf("calibration: none\n");
   for (const auto& [number, text] : cals) {
     std::printf("calibration %d: %s", number, one_line(text).c_str());
@@ -472,7 +593,68 @@ int cmd_export(spectrum::Host& host, const Args& a) {
   connect(host);
   const auto id = lookup(host, a.words[0]);
   const auto s = summary_of(host, id);
-  write_counts(s, counts_of(host, s), format == "csv");
+  if (!a.energy) {
+    write_counts(s, counts_of(host, s), format == "csv");
+    return 0;
+  }
+  if (s.rows > 0 && format != "csv")
+    throw UserError("export --energy of the 2-D spectrum '" + a.words[0] + "' needs --format csv");
+  spectrum::EnergyCalibration e;
+  const int status = spectrum::read_energy_calibration(host, id, e);
+  if (status == spectrum::kNoCalibration)
+    throw UserError("spectrum '" + a.words[0] +
+                    "' has no energy calibration (set one with 'tavrick-store calibrate')");
+  if (status == spectrum::kBadCalibration)
+    throw UserError("energy calibration of spectrum '" + a.words[0] +
+                    "' is not 'POLY <unit> c0 c1 ...'");
+  if (status != 0) throw UserError(host_error(host));
+  write_counts(s, counts_of(host, s), format == "csv", &e);
+  return 0;
+}
+
+int cmd_calibrate(spectrum::Host& host, const Args& a) {
+  if (a.words.size() < 3)
+    throw UserError("calibrate needs a spectrum NAME and at least two coefficients C0 C1 "
+                    "(see 'tavrick-store calibrate --help')");
+  const std::string what = a.fwhm ? "FWHM" : "energy";
+  std::vector<double> coeffs;
+  for (std::size_t i = 1; i < a.words.size(); ++i) {
+    const auto v = number_of(a.words[i]);
+    if (!v)
+      throw UserError("coefficient '" + one_line(a.words[i]) + "' of the " + what +
+                      " calibration is not a finite decimal number");
+    coeffs.push_back(*v);
+  }
+  const std::string unit = a.unit ? *a.unit : a.fwhm ? "ch" : "keV";
+  if (unit.empty() || unit == "-" ||
+      std::any_of(unit.begin(), unit.end(),
+                  [](char c) { return static_cast<unsigned char>(c) <= 32 || c == 127; }))
+    throw UserError("unit '" + one_line(unit) + "' is not one word");
+  if (!a.fwhm && std::all_of(coeffs.begin() + 1, coeffs.end(), [](double c) { return c == 0.0; }))
+    throw UserError("energy calibration does not depend on the channel (C1, C2, ... all 0)");
+  std::string text;
+  int status = 0;
+  if (a.fwhm) {
+    spectrum::FwhmCalibration f;
+    f.unit = unit;
+    f.coefficients = coeffs;
+    status = spectrum::format_fwhm_calibration(f, text);
+  } else {
+    spectrum::EnergyCalibration e;
+    e.unit = unit;
+    e.coefficients = coeffs;
+    status = spectrum::format_energy_calibration(e, text);
+  }
+  if (status == spectrum::kTooLong)
+    throw UserError(std::to_string(coeffs.size()) + " coefficients do not fit the " +
+                    std::to_string(spectrum::kCalLen) + "-character calibration text");
+  if (status != 0) throw UserError("the " + what + " calibration cannot be written as a text");
+  connect(host);
+  const auto id = lookup(host, a.words[0]);
+  const int number = a.fwhm ? spectrum::kFwhmCalNumber : spectrum::kEnergyCalNumber;
+  host.swcaln(id, number, text.data(), static_cast<int>(text.size()), status);
+  if (status != 0) throw UserError(host_error(host));
+  std::printf("calibration %d of '%s': %s\n", number, one_line(a.words[0]).c_str(), text.c_str());
   return 0;
 }
 
@@ -569,7 +751,8 @@ int dispatch(const std::string& cmd, const std::vector<std::string>& rest, spect
   Args a;
   if (cmd == "import") a = parse_args(cmd, rest, {"--name", "--format", "--title", "--detector", "--replace"});
   else if (cmd == "show") a = parse_args(cmd, rest, {"--counts"});
-  else if (cmd == "export") a = parse_args(cmd, rest, {"--format"});
+  else if (cmd == "export") a = parse_args(cmd, rest, {"--format", "--energy"});
+  else if (cmd == "calibrate") a = parse_args(cmd, rest, {"--fwhm", "--unit"});
   else a = parse_args(cmd, rest, {});
   if (a.help) {
     std::fputs(c->help, stdout);
@@ -582,10 +765,16 @@ int dispatch(const std::string& cmd, const std::vector<std::string>& rest, spect
   if (cmd == "export") return cmd_export(host, a);
   if (cmd == "remove") return cmd_remove(host, a);
   if (cmd == "check") return cmd_check(host, a);
+  if (cmd == "calibrate") return cmd_calibrate(host, a);
   return cmd_demo(host, a);
 }
 
 int run(int argc, char** argv) {
+  // The version only on its own, like every program of the suite.
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::printf("tavrick-store %s\n", TAVRICK_VERSION);
+    return 0;
+  }
   // Global options may stand before or after the command word.
   std::optional<std::string> experiment;
   std::optional<std::string> cmd;

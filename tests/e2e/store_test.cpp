@@ -92,7 +92,8 @@ TEST_F(Cli, HelpTexts) {
   const Result top = testsupport::run({testsupport::bin("tavrick-store"), "--help"});
   EXPECT_EQ(top.status, 0);
   EXPECT_EQ(top.out.rfind("Usage: tavrick-store [--experiment PATH] COMMAND [ARGS]\n", 0), 0u);
-  for (const char* cmd : {"init", "import", "list", "show", "export", "remove", "demo"}) {
+  for (const char* cmd :
+       {"init", "import", "list", "show", "export", "remove", "demo", "calibrate"}) {
     EXPECT_NE(top.out.find(std::string("\n  ") + cmd + " "), std::string::npos) << cmd;
     const Result r = testsupport::run({testsupport::bin("tavrick-store"), cmd, "--help"});
     EXPECT_EQ(r.status, 0) << cmd;
@@ -227,6 +228,63 @@ TEST_F(Cli, DemoImportsTheBundledSpectra) {
   const std::string first = ok({"list"});
   ok({"demo"});
   EXPECT_EQ(ok({"list"}), first);
+}
+
+TEST_F(Cli, CalibrateShowAndExportEnergies) {
+  const Result version = testsupport::run({testsupport::bin("tavrick-store"), "--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("tavrick-store ", 0), 0u) << version.out;
+  ok({"init"});
+  ok({"import", std::string(TAVRICK_SOURCE_DIR) + "/data/iaea_cs137_lowres.spe"});
+  const std::string name = "iaea_cs137_lowres";
+  EXPECT_EQ(refused({"export", name, "--energy"}),
+            "tavrick-store: spectrum '" + name +
+                "' has no energy calibration (set one with 'tavrick-store calibrate')\n");
+  // Bad arguments: one line, status 1, and the store file byte for byte as it was.
+  const std::string before = slurp(db);
+  struct Bad {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Bad> bad = {
+      {{"calibrate", name, "1"}, "calibrate needs a spectrum NAME and at least two coefficients"},
+      {{"calibrate", name, "1", "x"}, "coefficient 'x' of the energy calibration is not a finite"},
+      {{"calibrate", name, "1", "1e999"}, "coefficient '1e999' of the energy"},
+      {{"calibrate", name, "--fwhm", "nan", "1"}, "coefficient 'nan' of the FWHM"},
+      {{"calibrate", name, "5", "0", "0"}, "does not depend on the channel"},
+      {{"calibrate", name, "--unit", "k eV", "1", "2"}, "unit 'k eV' is not one word"},
+      {{"calibrate", name, "--unit", "-", "1", "2"}, "unit '-' is not one word"},
+      {{"calibrate", "nosuch", "1", "2"}, "no spectrum named 'nosuch'"},
+      {{"calibrate", name, "--slope", "1", "2"}, "unknown option '--slope' for calibrate"},
+      {{"calibrate", name, "0.1", "0.1", "0.1", "0.1", "0.1", "0.1", "0.1", "0.1", "0.1", "0.1",
+        "0.1", "0.1", "0.1"},
+       "13 coefficients do not fit the 256-character calibration text"},
+  };
+  for (const Bad& b : bad) {
+    const std::string err = refused(b.args);
+    EXPECT_NE(err.find(b.message), std::string::npos) << err;
+    EXPECT_TRUE(slurp(db) == before) << err;
+  }
+  // The Cs-137 line at channel 283 becomes 662 keV (2.5 keV per channel).
+  EXPECT_EQ(ok({"calibrate", name, "-45.5", "2.5"}),
+            "calibration 1 of '" + name + "': POLY keV -45.5 2.5\n");
+  EXPECT_EQ(ok({"calibrate", name, "--fwhm", "21", "0"}),
+            "calibration 2 of '" + name + "': FWHM ch CH 21 0\n");
+  const std::string shown = ok({"show", name});
+  EXPECT_NE(shown.find("live time: 28 s\nreal time: 29 s\n"
+                       "energy:    E(ch) = -45.5 + 2.5*ch keV\n"
+                       "fwhm:      FWHM(ch) = 21 + 0*ch channels\n"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("title:     No sample description was entered. live 28 s real 29 s\n"), std::string::npos) << shown;
+  const std::string text = ok({"export", name, "--energy"});
+  EXPECT_EQ(text.rfind("0 0 -45.5\n1 0 -43\n", 0), 0u);
+  EXPECT_NE(text.find("\n283 443 662\n"), std::string::npos);
+  const std::string csv = ok({"export", name, "--energy", "--format", "csv"});
+  EXPECT_EQ(csv.rfind("channel,count,energy\n0,0,-45.5\n", 0), 0u);
+  EXPECT_NE(csv.find("\n283,443,662\n"), std::string::npos);
+  // Without --energy the export is what it was.
+  EXPECT_EQ(ok({"export", name}).substr(0, 8), "0 0\n1 0\n");
 }
 
 // Writes version k of a 16384-channel spectrum (every channel = k) in a loop.

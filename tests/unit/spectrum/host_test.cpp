@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "spectrum/calibration.h"
 #include "support/process.h"
 
 namespace {
@@ -213,6 +215,74 @@ TEST(Sexpt, StoreOfVersionZeroIsMigrated) {
   host.list(all, status);
   EXPECT_EQ(status, 0) << host.error();
   EXPECT_TRUE(all.empty());
+}
+
+// Stores written by earlier versions (schema 1: no checksums, 2: no times)
+// open, keep their spectra and calibrations, and take times from then on.
+TEST(Sexpt, StoresOfEarlierVersionsAreMigrated) {
+  for (const int version : {1, 2}) {
+    SCOPED_TRACE(version);
+    testsupport::TempDir dir;
+    const std::string path = dir.path + "/old.db";
+    exec_sql(path,
+             "PRAGMA application_id = 1415673458;"
+             "CREATE TABLE spectrum (id INTEGER PRIMARY KEY AUTOINCREMENT CHECK (id BETWEEN 1 AND "
+             "2147483647), name TEXT UNIQUE, title TEXT NOT NULL DEFAULT '', label TEXT NOT NULL "
+             "DEFAULT '', base INTEGER NOT NULL, size INTEGER NOT NULL CHECK (size >= 0), rowbase "
+             "INTEGER NOT NULL, rows INTEGER NOT NULL CHECK (rows >= 0), kind INTEGER NOT NULL "
+             "DEFAULT 0, smallest INTEGER NOT NULL DEFAULT 0, largest INTEGER NOT NULL DEFAULT 0, "
+             "counts BLOB NOT NULL);"
+             "CREATE TABLE calibration (spectrum INTEGER NOT NULL REFERENCES spectrum(id) ON "
+             "DELETE CASCADE, number INTEGER NOT NULL CHECK (number >= 1), text TEXT NOT NULL, "
+             "PRIMARY KEY (spectrum, number));"
+             "INSERT INTO spectrum (name, title, base, size, rowbase, rows, largest, counts) "
+             "VALUES ('old', 'Sample live 96 s real 97 s', 0, 2, 0, 0, 7, x'0500000007000000');"
+             "INSERT INTO calibration VALUES (1, 1, 'POLY keV 1 2');"
+             "PRAGMA user_version = 1;");
+    if (version == 2) {
+      // Version 2 is version 3 without the times: upgrade, then take them out.
+      Host upgrade(path);
+      int status = -1;
+      upgrade.sexpt(status);
+      std::vector<Ident> none;
+      upgrade.store(std::vector<NewSpectrum>{}, false, none, status);
+      ASSERT_EQ(status, 0) << upgrade.error();
+      exec_sql(path,
+               "ALTER TABLE spectrum DROP COLUMN live_time; ALTER TABLE spectrum DROP COLUMN "
+               "real_time; PRAGMA user_version = 2;");
+    }
+    Host host(path);
+    int status = -1;
+    host.sexpt(status);
+    ASSERT_EQ(status, 0) << host.error();
+    std::vector<spectrum::Summary> all;
+    host.list(all, status);
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].title, "Sample live 96 s real 97 s");
+    EXPECT_EQ(all[0].total, 12);
+    EXPECT_FALSE(all[0].damaged);
+    EXPECT_FALSE(all[0].live_time || all[0].real_time);
+    spectrum::EnergyCalibration e;
+    EXPECT_EQ(spectrum::read_energy_calibration(host, all[0].id, e), 0);
+    EXPECT_EQ(e.energy(3), 7);
+    NewSpectrum timed = spectrum_1d("timed", 0, 4);
+    timed.live_time = 96.5;
+    timed.real_time = 97;
+    std::vector<Ident> ids;
+    host.store(std::vector<NewSpectrum>{timed}, false, ids, status);
+    ASSERT_EQ(status, 0) << host.error();
+    spectrum::Summary s;
+    host.inquire(ids.at(0), s, status);
+    EXPECT_EQ(s.live_time, 96.5);
+    EXPECT_EQ(s.real_time, 97.0);
+    // A negative time is refused, and nothing is stored.
+    timed.name = "bad";
+    timed.live_time = -1;
+    host.store(std::vector<NewSpectrum>{timed}, false, ids, status);
+    EXPECT_EQ(status, spectrum::kBadGeometry);
+    host.list(all, status);
+    EXPECT_EQ(all.size(), 2u);
+  }
 }
 
 TEST(Create, RefusesAnExistingFile) {
@@ -590,6 +660,59 @@ TEST(Calibration, MalformedIsRefused) {
   EXPECT_EQ(status, spectrum::kBadCalibration);
   spectrum::secal(text, len, 1, 2, "keV", "SQRT", status);
   EXPECT_EQ(status, spectrum::kBadCalibration);
+}
+
+TEST(Calibration, EnergyAndFwhmTexts) {
+  using Var = spectrum::FwhmCalibration::Variable;
+  struct Case {
+    const char* text;
+    bool energy;     // POLY text, else FWHM
+    int status;      // of parsing
+    const char* back;  // formatted again (nullptr: as given)
+    double x, y;     // y = E(x) or FWHM(x), with E(ch) = 2 + ch for SQRTE
+  };
+  const std::vector<Case> cases = {
+      {"POLY keV 1 2 0.5", true, 0, nullptr, 2, 7},
+      {"POLY - 3", true, 0, nullptr, 9, 3},
+      {"POLY keV 1 2  ", true, 0, "POLY keV 1 2", 1, 3},
+      {"FWHM ch CH 6 0.001", false, 0, nullptr, 1000, 7},
+      {"FWHM keV SQRTE 0.5 0.25", false, 0, nullptr, 14, 1.5},
+      {"FWHM keV SQRT 0.5 0.25", false, spectrum::kBadCalibration, nullptr, 0, 0},
+      {"FWHM ch CH", false, spectrum::kBadCalibration, nullptr, 0, 0},
+      {"POLY keV 1 inf", true, spectrum::kBadCalibration, nullptr, 0, 0},
+      {"FWHM keV 1 2", false, spectrum::kBadCalibration, nullptr, 0, 0},
+      {"POLY keV 1 2", false, spectrum::kBadCalibration, nullptr, 0, 0},
+  };
+  spectrum::EnergyCalibration two_plus;
+  two_plus.coefficients = {2, 1};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string again;
+    if (c.energy) {
+      spectrum::EnergyCalibration e;
+      ASSERT_EQ(spectrum::parse_energy_calibration(c.text, e), c.status);
+      if (c.status != 0) continue;
+      EXPECT_EQ(e.energy(c.x), c.y);
+      EXPECT_EQ(spectrum::format_energy_calibration(e, again), 0);
+    } else {
+      spectrum::FwhmCalibration f;
+      ASSERT_EQ(spectrum::parse_fwhm_calibration(c.text, f), c.status);
+      if (c.status != 0) continue;
+      EXPECT_EQ(f.fwhm(c.x, &two_plus), c.y);
+      if (f.variable == Var::SqrtEnergy) {
+        EXPECT_TRUE(std::isnan(f.fwhm(c.x, nullptr)));
+      }
+      EXPECT_EQ(spectrum::format_fwhm_calibration(f, again), 0);
+    }
+    EXPECT_EQ(again, c.back != nullptr ? c.back : c.text);
+  }
+  // dE/dch of 1 + 2ch + 0.5ch^2 at 4 is 6; a text past 256 characters is refused.
+  spectrum::EnergyCalibration e{"keV", {1, 2, 0.5}};
+  EXPECT_EQ(e.slope(4), 6);
+  e.coefficients.assign(13, 1.0 / 3.0);
+  std::string text = "kept";
+  EXPECT_EQ(spectrum::format_energy_calibration(e, text), spectrum::kTooLong);
+  EXPECT_EQ(text, "kept");
 }
 
 TEST(Exstop, EndsWithStatusEight) {

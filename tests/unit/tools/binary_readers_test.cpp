@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "spectrum/calibration.h"
 #include "tools/reader.h"
 
 namespace {
@@ -130,6 +132,51 @@ TEST(Readers, RealFilesGiveRecordedChannelsTotalAndPeak) {
     EXPECT_EQ(s.total, c.want.total);
     EXPECT_EQ(s.argmax, c.want.argmax);
     EXPECT_EQ(s.max_count, c.want.max_count);
+  }
+}
+
+// Times and FWHM calibrations as the files state them (data/PROVENANCE.md).
+TEST(Readers, RealFilesGiveTimesAndFwhmCalibrations) {
+  using Var = spectrum::FwhmCalibration::Variable;
+  struct Case {
+    const char* file;
+    Reader read;
+    std::size_t index;  // spectrum of the file
+    double live, real;
+    const char* unit;  // FWHM unit, nullptr when the file has no FWHM calibration
+    Var variable;
+    std::vector<double> fwhm;
+  };
+  const std::vector<Case> cases = {
+      {"ortec_eu152_hpge.Chn", kChn, 0, 2289, 2454, "ch", Var::Channel,
+       {0.084794549771, -2.00983348166, 4.51401388377}},
+      {"iaea_cs137_lowres.spe", kIaea, 0, 28, 29, nullptr, Var::Channel, {}},
+      {"iaea_co60_lowres.spe", kIaea, 0, 96, 97, nullptr, Var::Channel, {}},
+      {"n42_2006_ba133_hpge_8det.n42", kN42, 0, 629.17, 639.92, "ch", Var::Channel,
+       {6.220468, 0.0005996688, -1.25688e-10}},
+      {"n42_2006_ba133_hpge_8det.n42", kN42, 7, 631.80, 639.91, "ch", Var::Channel,
+       {6.909397, 0.0006717023, -1.74151e-08}},
+      {"canberra_hpge_beach_bkg.cnf", kCnf, 0, 841.42, 849.51, "keV", Var::SqrtEnergy,
+       {0.36755, 0.048444}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " #" + std::to_string(c.index));
+    const auto got = c.read(Bytes(load(c.file)), path_of(c.file));
+    ASSERT_GT(got.size(), c.index);
+    const Imported& s = got[c.index];
+    EXPECT_NEAR(s.live_time, c.live, 5e-3);
+    EXPECT_NEAR(s.real_time, c.real, 5e-3);
+    if (c.unit == nullptr) {
+      EXPECT_EQ(s.fwhm_calibration, "");
+      continue;
+    }
+    spectrum::FwhmCalibration f;
+    ASSERT_EQ(spectrum::parse_fwhm_calibration(s.fwhm_calibration, f), 0) << s.fwhm_calibration;
+    EXPECT_EQ(f.unit, c.unit);
+    EXPECT_EQ(f.variable, c.variable);
+    ASSERT_EQ(f.coefficients.size(), c.fwhm.size());
+    for (std::size_t k = 0; k < c.fwhm.size(); ++k)
+      EXPECT_NEAR(f.coefficients[k], c.fwhm[k], 2e-5 * std::abs(c.fwhm[k])) << k;
   }
 }
 
