@@ -12,6 +12,8 @@ PACKAGES = cmake g++ make libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-
            nlohmann-json3-dev jq python3-jsonschema
 # and for the fuzz targets
 FUZZ_PACKAGES = clang libclang-rt-14-dev
+# and for the picture tests (without it they are skipped outside CI)
+RENDER_PACKAGES = chromium
 
 .PHONY: all build demo test test-san deps bench fuzz fuzz-build test-fuzz clean
 
@@ -36,6 +38,7 @@ build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
+	-@$(MAKE) --no-print-directory deps PACKAGES="$(RENDER_PACKAGES)"
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
