@@ -518,7 +518,9 @@ void svg(const SvgPlot& p, std::FILE* out) {
       const double r = (s.spec[i] - s.dotdash[i]) / std::sqrt(std::max(s.spec[i], 1.0));
       if (!std::isfinite(r)) continue;
       const double ry_ = ry(std::clamp(r, -range, range));
-      d += " M" + num(xmap(i - 0.4)) + " " + num(ry_) + " H" + num(xmap(i + 0.4));
+      // At least 2 px long, so a many-channel window still shows every value.
+      const double half = std::max(xmap(i + 0.4) - xmap(i), 1.0);
+      d += " M" + num(xmap(i) - half) + " " + num(ry_) + " H" + num(xmap(i) + half);
     }
     w.line("<g clip-path=\"url(#residual-area)\"><path id=\"residuals\" d=\"", d,
            "\" fill=\"none\" stroke=\"", kResidual, "\" stroke-width=\"2\"/></g>");
