@@ -28,8 +28,7 @@ class PeakTerms : public ::testing::TestWithParam<Shape> {};
 TEST_P(PeakTerms, SumWithBackgroundIsTheFit) {
   const Shape sh = GetParam();
   constexpr int ilo = 100, ihi = 220;
-  std::vector<double> spec(kChanArray, 0.0), fit(kChanArray), peaks(kChanArray),
-      bkgrd(kChanArray);
+  std::vector<double> spec(kChanArray, 0.0), fit(kChanArray), peaks(kChanArray), bkgrd(kChanArray);
   // Two overlapping lines, one wider on its low side, on a slope; counts
   // rounded so the fit does not reproduce them exactly.
   for (int i = ilo; i <= ihi; ++i) {
@@ -81,9 +80,12 @@ TEST_P(PeakTerms, SumWithBackgroundIsTheFit) {
   EXPECT_NEAR(apex, r.hgtfit[0], 0.05 * r.hgtfit[0]) << sh.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, PeakTerms,
-                         ::testing::Values(Shape{"gauss", 0, 0, 1}, Shape{"gauss-same", 0, 0, 0},
-                                           Shape{"skew", 0, 1, 1}, Shape{"lorentz", 1, 0, 1}),
+INSTANTIATE_TEST_SUITE_P(Families,
+                         PeakTerms,
+                         ::testing::Values(Shape{"gauss", 0, 0, 1},
+                                           Shape{"gauss-same", 0, 0, 0},
+                                           Shape{"skew", 0, 1, 1},
+                                           Shape{"lorentz", 1, 0, 1}),
                          [](const auto& info) {
                            std::string n = info.param.name;
                            for (char& c : n)
