@@ -19,6 +19,8 @@ BENCH_PACKAGES = fityk
 # and the fuzz targets these.
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 PACKAGES = $(PROGRAM_PACKAGES) $(TEST_PACKAGES)
+# The picture tests need this (without it they are skipped outside CI).
+RENDER_PACKAGES = chromium
 
 PROGRAMS = tavrick tavrick-sketch tavrick-store
 
@@ -59,6 +61,7 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
+	-@$(MAKE) --no-print-directory deps PACKAGES="$(RENDER_PACKAGES)"
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 # The optimised build (-O3) as a user makes it, and the reference cases on it.

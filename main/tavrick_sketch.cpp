@@ -7,9 +7,12 @@
 //   -sketchlog N       not 0: logarithmic count axis (default 0)
 //   -sketchmarks X...  channels marked by vertical lines (up to 30)
 //   -sketchlist FILE   where the fit's own listing goes (default standard error)
+//   -sketchformat W    script (the default): the plot script; svg: a
+//                      standalone SVG picture of the same fit
 //   -results FILE      also write the results of the fit to FILE (.json or .csv)
 // Every error writes its one-line message where the listing goes and ends the
 // process with status 8.
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -20,20 +23,24 @@
 #include <new>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "main/args.h"
 #include "main/fetch.h"
 #include "main/options.h"
 #include "main/results_out.h"
 #include "main/settings.h"
+#include "plot/peaks.h"
 #include "plot/sketch.h"
+#include "plot/svg.h"
 #include "spectrum/host.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: tavrick-sketch TAVRICK-OPTIONS [-sketchfit N] [-sketchlog N] [-sketchmarks X...]\n"
-    "                      [-sketchlist FILE] [-results FILE.json|FILE.csv]\n"
+    "                      [-sketchlist FILE] [-sketchformat script|svg]\n"
+    "                      [-results FILE.json|FILE.csv]\n"
     "       tavrick-sketch --help | --version\n"
     "\n"
     "Fits as tavrick does (see tavrick --help for its options) and writes a plot\n"
@@ -43,6 +50,7 @@ constexpr const char* kUsage =
     "  -sketchlog N        not 0: logarithmic count axis (default 0)\n"
     "  -sketchmarks X...   channels marked by vertical lines (up to 30)\n"
     "  -sketchlist FILE    where the fit's listing goes (default standard error)\n"
+    "  -sketchformat W     script (default): the plot script; svg: an SVG picture\n"
     "  -results FILE       also write the results to FILE (.json or .csv)\n"
     "\n"
     "Exit status 0 on success, 8 after an error (one line where the listing goes).\n";
@@ -56,6 +64,7 @@ struct SketchOptions {
   int logflag = 0;
   std::array<double, tavrick::kMaxPeaks> marks{};
   int nmarks = 0;
+  bool svg = false;
 };
 
 // An integer option: dflt when absent, the command stops when the value is
@@ -78,6 +87,35 @@ void sketch_options(Args& args, SketchOptions& o, std::FILE* msg) {
     if (o.nmarks == tavrick::kMaxPeaks) crash("too many SKETCHMARKS (max of 30)", msg);
     o.marks[static_cast<std::size_t>(o.nmarks++)] = static_cast<double>(v);
   }
+  // The output's form, a word as the other word options take it: exact, no
+  // abbreviation.
+  std::array<char, tavrick::kWordLen> w{};
+  int len = 0;
+  if (args.txtin("sketchformat", w, len) == 0) {
+    const std::string word(w.data(),
+                           static_cast<std::size_t>(std::clamp(len, 0, tavrick::kWordLen)));
+    if (word == "svg") {
+      o.svg = true;
+    } else if (word != "script") {
+      crash("bad SKETCHFORMAT argument (script|svg)" + word, msg);
+    }
+  }
+}
+
+// The spectrum's energy calibration (number 1) when it is a polynomial with a
+// scale; nothing otherwise, and then the picture has no energy axis.
+void energy_scale(spectrum::Host& host, const tavrick::Settings& s, tavrick::SvgPlot& p) {
+  spectrum::Ident id{};
+  int status = 0;
+  host.sname(id, s.name.data(), s.namelen, status);
+  if (status != 0) return;
+  std::array<char, spectrum::kCalLen> text{};
+  int len = spectrum::kCalLen;
+  host.srcal(id, text.data(), len, status);
+  if (status != 0) return;
+  tavrick::parse_poly(std::string_view(text.data(), static_cast<std::size_t>(
+                                                        std::clamp(len, 0, spectrum::kCalLen))),
+                      p.energy, p.unit);
 }
 
 // The listing stream: the file named by -sketchlist, else standard error.
@@ -134,7 +172,15 @@ int sketch_command(int argc, char** argv, std::FILE*& listing) {
   a.ilor = k.ilor;
   a.logflag = opt.logflag;
   a.fitflag = opt.fitflag;
-  tavrick::sketch(a, stdout);
+  if (opt.svg) {
+    tavrick::SvgPlot p;
+    p.sketch = a;
+    p.peaks = tavrick::peak_terms(run->res, k.npeaks, k.ilo, k.ihi, k.iskew, k.ilor);
+    energy_scale(host, settings, p);
+    tavrick::svg(p, stdout);
+  } else {
+    tavrick::sketch(a, stdout);
+  }
   // A results file that cannot be written is an error like any other: its
   // line goes where the listing goes.
   results.after_fit(host, *run, listing);

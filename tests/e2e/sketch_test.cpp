@@ -192,4 +192,45 @@ TEST_F(Sketch, ScriptThatCannotBeWrittenFailsWithStatus8) {
   EXPECT_NE(text.find("tavrick-sketch: error writing standard output\n"), std::string::npos);
 }
 
+TEST_F(Sketch, FormatOptionPicksScriptOrPicture) {
+  const std::vector<std::string> fit = {"-spectrum", "ortec_eu152_hpge", "-limit", "1840", "1920",
+                                        "-peaks",    "1880",             "-widths", "8.2", "-order",
+                                        "1",         "-sketchlist",      "/dev/null"};
+  const Result plain = sketch(fit);
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  struct Case {
+    std::vector<std::string> extra;
+    int status;
+    std::string out_starts;  // empty: the default script, byte for byte
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"-sketchformat", "script"}, 0, "", ""},
+      {{"-sketchformat", "svg"}, 0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg ", ""},
+      {{"-sketchformat", "SVG"}, 8, "", "bad SKETCHFORMAT argument (script|svg)SVG\n"},
+      {{"-sketchformat", "sv"}, 8, "", "bad SKETCHFORMAT argument (script|svg)sv\n"},
+  };
+  for (const Case& c : cases) {
+    auto args = fit;
+    args.pop_back();
+    args.pop_back();
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const Result r = sketch(args);
+    EXPECT_EQ(r.status, c.status) << c.extra[1];
+    if (c.status != 0) {
+      EXPECT_EQ(r.out, "") << c.extra[1];
+      EXPECT_EQ(r.err, c.err) << c.extra[1];
+    } else if (c.out_starts.empty()) {
+      EXPECT_EQ(r.out, plain.out) << c.extra[1];
+    } else {
+      EXPECT_EQ(r.out.substr(0, c.out_starts.size()), c.out_starts);
+      // The store's calibration gives the energy axis; the text block is the
+      // script's.
+      EXPECT_NE(r.out.find("Energy (keV)"), std::string::npos);
+      EXPECT_NE(r.out.find("2.282E+00"), std::string::npos);
+      EXPECT_EQ(r.out.find("<script"), std::string::npos);
+    }
+  }
+}
+
 }  // namespace
