@@ -1,5 +1,6 @@
 #include "batch/fit.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -39,11 +40,12 @@ class Worker {
       r.spec[c] = tavrick::sp(static_cast<float>(r.idata[c]));
     }
     std::rewind(report_.get());
-    std::memset(buffer_.get(), 0, kReport);
     tavrick::fit(s, r, report_.get());
     std::fflush(report_.get());
-
-    const std::string_view report(buffer_.get(), std::strlen(buffer_.get()));
+    // A report longer than the buffer is cut; its start holds what is read.
+    const long end = std::ftell(report_.get());
+    const std::string_view report(
+        buffer_.get(), std::min(kReport, end > 0 ? static_cast<std::size_t>(end) : std::size_t{0}));
     std::string status = "ok", reason;
     if (report.find(" Fit failed") != std::string_view::npos) {
       status = "fit_failed";
