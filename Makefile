@@ -8,12 +8,14 @@ CMAKE_ARGS ?=
 
 # System packages the build needs (Debian names).
 PACKAGES = cmake g++ make libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev \
-           libpugixml-dev tcl sqlite3 valgrind \
+           libpugixml-dev tcl sqlite3 valgrind libcli11-dev \
            nlohmann-json3-dev jq python3-jsonschema
 # and for the fuzz targets
 FUZZ_PACKAGES = clang libclang-rt-14-dev
+# and for the one-node cluster of test-slurm
+SLURM_PACKAGES = slurm-wlm munge
 
-.PHONY: all build demo test test-san deps bench fuzz fuzz-build test-fuzz clean
+.PHONY: all build demo test test-san deps bench fuzz fuzz-build test-fuzz test-slurm bench-batch clean
 
 all: build
 
@@ -71,6 +73,16 @@ demo: build
 
 bench: build
 	@./scripts/bench.sh $(BUILD)
+
+# tavrick-batch as a Slurm array job of 4 shards on a one-node cluster started
+# (and stopped) on this machine; as root.
+test-slurm: build
+	@$(MAKE) --no-print-directory deps PACKAGES="$(SLURM_PACKAGES)"
+	./scripts/slurm/test-slurm.sh $(BUILD)
+
+# tavrick-batch's fits per second on 1 and 2 worker threads.
+bench-batch: build
+	$(BUILD)/bench/tavrick_batch_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_FUZZ)
