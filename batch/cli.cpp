@@ -5,7 +5,9 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -31,6 +33,15 @@ int cores() {
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof(set), &set) == 0) return std::max(1, CPU_COUNT(&set));
   return 1;
+}
+
+std::string utc_now() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  std::array<char, 32> buf{};
+  std::strftime(buf.data(), buf.size(), "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return buf.data();
 }
 
 int fail(const std::string& msg) {
@@ -70,6 +81,7 @@ int batch_main(int argc, char** argv) {
   std::string lines_path, out_path, experiment, shard_text;
   std::vector<std::string> patterns;
   int jobs = cores();
+  bool record = false;
   app.add_option("--lines", lines_path,
                  "CSV file of lines: energy (keV, required), shape, width_fwhm, fwhm (keV), "
                  "order, group");
@@ -80,6 +92,9 @@ int batch_main(int argc, char** argv) {
       ->check(CLI::Range(1, 1024));
   app.add_option("--shard", shard_text, "fit only part K of N of the work (K/N, 1 <= K <= N)");
   app.add_option("--out", out_path, "output file, .csv or .json (default: CSV on standard output)");
+  app.add_flag("--record", record,
+               "also store the rows in the experiment's store (table fits; read them back with "
+               "'tavrick-store fits')");
   app.add_option("--experiment", experiment,
                  "the store (default: $TAVRICK_EXPERIMENT, else experiment.db)");
 
@@ -111,14 +126,16 @@ int batch_main(int argc, char** argv) {
   if (lines_path.empty()) return fail("--lines is required");
   int shard_k = 1, shard_n = 1;
   if (!shard_text.empty() && !parse_shard(shard_text, shard_k, shard_n, error)) return fail(error);
+  // One SQLite file written by many shards at once (perhaps over a network
+  // file system) is not safe: shards write their own outputs only.
+  if (record && !shard_text.empty())
+    return fail("--record with --shard: shards must not write one store; record unsharded runs");
   std::vector<Line> lines;
   if (!read_lines(lines_path, lines, error)) return fail(error);
 
   std::vector<Spectrum> spectra;
-  {
-    spectrum::Host host = experiment.empty() ? spectrum::Host() : spectrum::Host(experiment);
-    if (!load_spectra(host, patterns, spectra, error)) return fail(error);
-  }
+  spectrum::Host host = experiment.empty() ? spectrum::Host() : spectrum::Host(experiment);
+  if (!load_spectra(host, patterns, spectra, error)) return fail(error);
   std::vector<Work> work = plan(spectra, lines);
   if (shard_n > 1)
     std::erase_if(work, [&](const Work& w) { return !in_shard(w, shard_k, shard_n); });
@@ -129,6 +146,19 @@ int batch_main(int argc, char** argv) {
   std::vector<Row> rows = run(spectra, lines, work, jobs, progress);
   std::stable_sort(rows.begin(), rows.end(), row_less);
 
+  // The store first: when it refuses the rows, no output claims they were kept.
+  if (record) {
+    std::vector<std::string> words(argv, argv + argc);
+    words[0] = "tavrick-batch";
+    std::vector<spectrum::FitRecord> fits;
+    const std::string command = command_line(words), time = utc_now();
+    for (const Row& r : rows)
+      fits.push_back({0, r.spectrum, r.energy, r.status, row_json(r), command, time,
+                      TAVRICK_VERSION});
+    int status = 0;
+    host.record_fits(fits, status);
+    if (status != 0) return fail(host.error());
+  }
   if (!write_file(out_path, write_rows(rows, format_of(out_path)), error)) return fail(error);
   return std::any_of(rows.begin(), rows.end(), failed) ? kSomeFailed : kAllFitted;
 }

@@ -95,6 +95,37 @@ bool row_less(const Row& a, const Row& b) {
                   {b.spectrum, energy_value(b.energy), b.line, {}});
 }
 
+std::string row_json(const Row& r) {
+  nlohmann::ordered_json j;
+  j["spectrum"] = r.spectrum;
+  j["energy"] = r.energy;
+  j["line"] = r.line;
+  j["status"] = r.status;
+  j["reason"] = r.reason;
+  const bool fit = r.peak > 0;
+  // Numbers that are not finite have no JSON form: null, as for no fit.
+  const auto n = [&](double v) {
+    return fit && std::isfinite(v) ? nlohmann::ordered_json(v) : nlohmann::ordered_json();
+  };
+  const auto i = [&](int v) { return fit ? nlohmann::ordered_json(v) : nlohmann::ordered_json(); };
+  j["peak"] = i(r.peak);
+  j["npeaks"] = i(r.npeaks);
+  j["lo"] = i(r.lo);
+  j["hi"] = i(r.hi);
+  j["centroid"] = n(r.centroid);
+  j["centroid_err"] = n(r.centroid_err);
+  j["area"] = n(r.area);
+  j["area_err"] = n(r.area_err);
+  j["fwhm"] = n(r.fwhm);
+  j["fwhm_err"] = n(r.fwhm_err);
+  j["energy_fit"] = n(r.energy_fit);
+  j["energy_err"] = n(r.energy_err);
+  j["fwhm_kev"] = n(r.fwhm_kev);
+  j["chisq"] = n(r.chisq);
+  j["arguments"] = r.arguments;
+  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 std::string write_rows(const std::vector<Row>& rows, Format f) {
   std::string out;
   if (f == Format::Csv) {
@@ -113,38 +144,8 @@ std::string write_rows(const std::vector<Row>& rows, Format f) {
     return out;
   }
   out = "[\n";
-  for (std::size_t k = 0; k < rows.size(); ++k) {
-    const Row& r = rows[k];
-    nlohmann::ordered_json j;
-    j["spectrum"] = r.spectrum;
-    j["energy"] = r.energy;
-    j["line"] = r.line;
-    j["status"] = r.status;
-    j["reason"] = r.reason;
-    const bool fit = r.peak > 0;
-    // Numbers that are not finite have no JSON form: null, as for no fit.
-    const auto n = [&](double v) {
-      return fit && std::isfinite(v) ? nlohmann::ordered_json(v) : nlohmann::ordered_json();
-    };
-    const auto i = [&](int v) { return fit ? nlohmann::ordered_json(v) : nlohmann::ordered_json(); };
-    j["peak"] = i(r.peak);
-    j["npeaks"] = i(r.npeaks);
-    j["lo"] = i(r.lo);
-    j["hi"] = i(r.hi);
-    j["centroid"] = n(r.centroid);
-    j["centroid_err"] = n(r.centroid_err);
-    j["area"] = n(r.area);
-    j["area_err"] = n(r.area_err);
-    j["fwhm"] = n(r.fwhm);
-    j["fwhm_err"] = n(r.fwhm_err);
-    j["energy_fit"] = n(r.energy_fit);
-    j["energy_err"] = n(r.energy_err);
-    j["fwhm_kev"] = n(r.fwhm_kev);
-    j["chisq"] = n(r.chisq);
-    j["arguments"] = r.arguments;
-    out += j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    out += k + 1 < rows.size() ? ",\n" : "\n";
-  }
+  for (std::size_t k = 0; k < rows.size(); ++k)
+    out += row_json(rows[k]) + (k + 1 < rows.size() ? ",\n" : "\n");
   return out + "]\n";
 }
 

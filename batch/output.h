@@ -17,6 +17,9 @@ Format format_of(const std::string& path);
 // place in the lines file.
 bool row_less(const Row& a, const Row& b);
 
+// One row as a JSON object on one line.
+std::string row_json(const Row& r);
+
 // The whole output text of these rows (already in order).
 std::string write_rows(const std::vector<Row>& rows, Format f);
 

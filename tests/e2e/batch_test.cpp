@@ -142,6 +142,46 @@ TEST_F(BatchRun, FailuresAreRowsAndSetTheStatus) {
   EXPECT_NE(rows[4].find(",5000,2,no_calibration,"), std::string::npos);
 }
 
+TEST_F(BatchRun, RecordedRowsReadBackFromTheStore) {
+  const std::string store = path("recorded.db");
+  ASSERT_EQ(testsupport::run({testsupport::bin("tavrick-store"), "--experiment", store, "demo"}).status, 0);
+  const auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), std::string(TAVRICK_BIN_DIR) + "/batch/tavrick-batch");
+    return testsupport::run(args, {"TAVRICK_EXPERIMENT=" + store});
+  };
+  const auto fits = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {testsupport::bin("tavrick-store"), "--experiment", store, "fits"});
+    return testsupport::run(args);
+  };
+  // Sharded runs never write the store.
+  const Result sharded = run({"--lines", lines, "--record", "--shard", "1/2"});
+  EXPECT_EQ(sharded.status, 2);
+  EXPECT_NE(sharded.err.find("--record with --shard"), std::string::npos) << sharded.err;
+  EXPECT_EQ(fits({}).out, "id,time,version,command\n");
+
+  const Result r = run({"--lines", lines, "--spectra", "n42_*A[12]", "--record", "--out",
+                        path("recorded.json")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto written = split(read(path("recorded.json")), '\n');
+  const Result json = fits({"n42_2006_ba133_hpge_8det_A2", "--format", "json"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto stored = split(json.out, '\n');
+  ASSERT_EQ(stored.size(), 8u) << json.out;  // [, 5 rows, ], and the end
+  for (std::size_t k = 1; k <= 5; ++k) {
+    // The stored object is the written row behind the record's own fields.
+    std::string row = written[5 + k], got = stored[k];
+    if (row.back() == ',') row.pop_back();
+    if (got.back() == ',') got.pop_back();
+    EXPECT_NE(stored[k].find("\"command\":\"tavrick-batch --lines "), std::string::npos);
+    EXPECT_NE(stored[k].find(",\"version\":\""), std::string::npos);
+    EXPECT_EQ(got.substr(got.find("\"spectrum\":")), row.substr(1)) << got;
+  }
+  const Result csv = fits({});
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 11) << csv.out;
+  EXPECT_EQ(fits({"nosuch"}).status, 1);
+  EXPECT_EQ(fits({"--format", "xml"}).status, 1);
+}
+
 TEST_F(BatchRun, BadInputWritesNothing) {
   const struct {
     const char* lines;  // content of the lines file
