@@ -3,31 +3,27 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "batch/lines.h"
 #include "batch/plan.h"
+#include "results/record.h"
 
 namespace batch {
 
-// One row of the output: one line of one spectrum.
+// One row of the output: one line of one spectrum, with the record of the
+// fit that holds it (every field of a results file) when there is one.
 struct Row {
   std::string spectrum;
   std::string energy;  // the line's energy as written in the lines file
   int line = 0;        // the line's place in the lines file
   std::string status;  // "ok" or why there is no result
   std::string reason;
-  int peak = 0;    // the peak's number in the fit (1-based), 0 without a fit
-  int npeaks = 0;  // peaks in the fit
-  int lo = 0, hi = 0;
-  // In channels, as the engine gives them.
-  double centroid = 0, centroid_err = 0, area = 0, area_err = 0, fwhm = 0, fwhm_err = 0;
-  double chisq = 0;
-  // By the spectrum's energy calibration, in keV.
-  double energy_fit = 0, energy_err = 0, fwhm_kev = 0;
-  std::string arguments;  // the tavrick command line of the fit
+  int peak = 0;  // the line's peak in the record (1-based), 0 without a fit
+  std::shared_ptr<const tavrick::results::Record> record;
 };
 
 // Called from the calling thread while the fits run, with fits done and total.

@@ -1,5 +1,7 @@
 #include "batch/output.h"
 
+#include "results/file.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,15 +19,24 @@ namespace batch {
 
 namespace {
 
-constexpr const char* kHeader =
-    "spectrum,energy,line,status,reason,peak,npeaks,lo,hi,centroid,centroid_err,area,area_err,"
-    "fwhm,fwhm_err,energy_fit,energy_err,fwhm_kev,chisq,arguments";
+// The row's own columns, then every column of a results file but its
+// spectrum (the row's first column already).
+constexpr const char* kOwn = "spectrum,line_energy,line,row_status,reason";
+constexpr std::size_t kSpectrumColumn = 2;  // of a results file's columns
 
-// The shortest text that reads back as the same double.
-std::string num(double v) {
-  std::array<char, 32> buf{};
-  const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
-  return std::string(buf.data(), r.ptr);
+// Splits one CSV line into cells (quoted cells may hold commas and quotes).
+std::vector<std::string> csv_cells(const std::string& line);
+
+const std::string& header() {
+  static const std::string h = [] {
+    const std::string rec = tavrick::results::to_csv(tavrick::results::Record{});
+    auto cells = csv_cells(rec.substr(0, rec.find('\n')));
+    cells.erase(cells.begin() + kSpectrumColumn);
+    std::string out = kOwn;
+    for (const auto& c : cells) out += ',' + c;
+    return out;
+  }();
+  return h;
 }
 
 std::string csv_cell(const std::string& s) {
@@ -83,6 +94,13 @@ bool csv_records(const std::string& text, std::vector<std::vector<std::string>>&
   return true;
 }
 
+std::vector<std::string> csv_cells(const std::string& line) {
+  std::vector<std::vector<std::string>> recs;
+  std::vector<std::string> raw;
+  csv_records(line, recs, raw);
+  return recs.empty() ? std::vector<std::string>{} : recs.front();
+}
+
 }  // namespace
 
 Format format_of(const std::string& path) {
@@ -98,48 +116,36 @@ bool row_less(const Row& a, const Row& b) {
 std::string row_json(const Row& r) {
   nlohmann::ordered_json j;
   j["spectrum"] = r.spectrum;
-  j["energy"] = r.energy;
+  j["line_energy"] = r.energy;
   j["line"] = r.line;
-  j["status"] = r.status;
+  j["row_status"] = r.status;
   j["reason"] = r.reason;
-  const bool fit = r.peak > 0;
-  // Numbers that are not finite have no JSON form: null, as for no fit.
-  const auto n = [&](double v) {
-    return fit && std::isfinite(v) ? nlohmann::ordered_json(v) : nlohmann::ordered_json();
-  };
-  const auto i = [&](int v) { return fit ? nlohmann::ordered_json(v) : nlohmann::ordered_json(); };
-  j["peak"] = i(r.peak);
-  j["npeaks"] = i(r.npeaks);
-  j["lo"] = i(r.lo);
-  j["hi"] = i(r.hi);
-  j["centroid"] = n(r.centroid);
-  j["centroid_err"] = n(r.centroid_err);
-  j["area"] = n(r.area);
-  j["area_err"] = n(r.area_err);
-  j["fwhm"] = n(r.fwhm);
-  j["fwhm_err"] = n(r.fwhm_err);
-  j["energy_fit"] = n(r.energy_fit);
-  j["energy_err"] = n(r.energy_err);
-  j["fwhm_kev"] = n(r.fwhm_kev);
-  j["chisq"] = n(r.chisq);
-  j["arguments"] = r.arguments;
+  j["peak"] = r.peak > 0 ? nlohmann::ordered_json(r.peak) : nlohmann::ordered_json();
+  j["record"] = r.record ? nlohmann::ordered_json::parse(tavrick::results::to_json(*r.record))
+                         : nlohmann::ordered_json();
   return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::string write_rows(const std::vector<Row>& rows, Format f) {
   std::string out;
   if (f == Format::Csv) {
-    out = std::string(kHeader) + '\n';
+    out = header() + '\n';
+    const std::size_t width = csv_cells(header()).size() - 5;
     for (const Row& r : rows) {
-      const bool fit = r.peak > 0;
-      const auto n = [&](double v) { return fit ? num(v) : std::string(); };
-      const auto i = [&](int v) { return fit ? std::to_string(v) : std::string(); };
       out += csv_cell(r.spectrum) + ',' + csv_cell(r.energy) + ',' + std::to_string(r.line) + ',' +
-             r.status + ',' + csv_cell(r.reason) + ',' + i(r.peak) + ',' + i(r.npeaks) + ',' +
-             i(r.lo) + ',' + i(r.hi) + ',' + n(r.centroid) + ',' + n(r.centroid_err) + ',' +
-             n(r.area) + ',' + n(r.area_err) + ',' + n(r.fwhm) + ',' + n(r.fwhm_err) + ',' +
-             n(r.energy_fit) + ',' + n(r.energy_err) + ',' + n(r.fwhm_kev) + ',' + n(r.chisq) +
-             ',' + csv_cell(r.arguments) + '\n';
+             r.status + ',' + csv_cell(r.reason);
+      if (r.record) {
+        // The record's line of this row's peak, without its spectrum.
+        const std::string text = tavrick::results::to_csv(*r.record);
+        std::size_t at = 0;
+        for (int k = 0; k < r.peak; ++k) at = text.find('\n', at) + 1;
+        auto cells = csv_cells(text.substr(at, text.find('\n', at) - at));
+        cells.erase(cells.begin() + kSpectrumColumn);
+        for (const auto& c : cells) out += ',' + csv_cell(c);
+      } else {
+        out += std::string(width, ',');
+      }
+      out += '\n';
     }
     return out;
   }
@@ -168,7 +174,7 @@ bool merge(const std::vector<std::string>& files, Format f, std::string& text,
     if (f == Format::Csv) {
       std::vector<std::vector<std::string>> recs;
       std::vector<std::string> raw;
-      if (!csv_records(body, recs, raw) || raw.empty() || raw.front() != kHeader)
+      if (!csv_records(body, recs, raw) || raw.empty() || raw.front() != header())
         return bad("not a CSV output of tavrick-batch");
       for (std::size_t k = 1; k < recs.size(); ++k) {
         if (recs[k].size() < 3) return bad("row " + std::to_string(k) + " is incomplete");
@@ -189,10 +195,10 @@ bool merge(const std::vector<std::string>& files, Format f, std::string& text,
         if (!line.empty() && line.back() == ',') line.pop_back();
         const auto j = nlohmann::json::parse(line, nullptr, false);
         if (j.is_discarded() || !j.is_object() || !j.contains("spectrum") ||
-            !j["spectrum"].is_string() || !j.contains("energy") || !j["energy"].is_string() ||
+            !j["spectrum"].is_string() || !j.contains("line_energy") || !j["line_energy"].is_string() ||
             !j.contains("line") || !j["line"].is_number_integer())
           return bad("not a JSON output of tavrick-batch");
-        const std::string e = j["energy"].get<std::string>();
+        const std::string e = j["line_energy"].get<std::string>();
         rows.push_back({{j["spectrum"].get<std::string>(), energy_value(e), j["line"].get<int>(), e},
                         line});
       }
@@ -212,7 +218,7 @@ bool merge(const std::vector<std::string>& files, Format f, std::string& text,
     }
   }
   if (f == Format::Csv) {
-    text = std::string(kHeader) + '\n';
+    text = header() + '\n';
     for (const auto& r : rows) text += r.second + '\n';
   } else {
     text = "[\n";

@@ -8,8 +8,6 @@
 #include <numeric>
 #include <sstream>
 
-#include "main/args.h"
-#include "main/options.h"
 
 namespace batch {
 
@@ -89,13 +87,22 @@ void build(const Spectrum& sp, const std::vector<Line>& lines, const std::vector
   if (first.shape == "skewtail") a.insert(a.end(), {"-widthopt", "given"});
   a.insert(a.end(), {"-order", std::to_string(first.order)});
 
-  std::vector<char*> argv;
-  for (auto& s : a) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  tavrick::Args args(static_cast<int>(a.size()), argv.data());
-  // Every value above is one the option phase accepts; it fails only on a
-  // fault here, and then ends the process with its message.
-  tavrick::options(args, w.settings, stderr);
+  // The request holds the numbers of the texts above, so the fit and the
+  // printed command line start from the same values.
+  auto& r = w.request;
+  r.spectrum = sp.name;
+  r.first_channel = sp.base;
+  r.lo = static_cast<int>(lo);
+  r.hi = static_cast<int>(hi);
+  for (const auto& s : spans) {
+    r.peaks.push_back(std::stod(fixed2(s.ch)));
+    r.widths.push_back(std::stod(fixed2(s.width)));
+  }
+  if (first.shape == "skew") r.skews = r.widths;
+  r.shape = first.shape;
+  if (first.shape == "skewtail") r.widthopt = "given";
+  r.order = first.order;
+  r.calibration = tavrick::results::Calibration{"keV", sp.poly};
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "batch/lines.h"
-#include "main/settings.h"
+#include "results/record.h"
 
 namespace batch {
 
@@ -20,7 +20,7 @@ struct Spectrum {
   int base = 0;
   int size = 0;
   int rows = 0;  // 0 for a one-dimensional spectrum
-  std::vector<std::int32_t> counts;
+  std::vector<double> counts;
   std::vector<double> poly;  // empty: no usable calibration
   std::string no_cal;        // why poly is empty
 };
@@ -46,7 +46,7 @@ struct Work {
   std::string status = "ok";
   std::string reason;
   std::vector<std::string> args;  // the tavrick command line, program name first
-  tavrick::Settings settings{};   // the same, as the option phase reads it
+  tavrick::results::FitRequest request;  // the same, as a call (counts filled when fitted)
 };
 
 // Splits every spectrum's lines into fits. Lines whose windows overlap, or

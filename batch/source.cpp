@@ -41,12 +41,13 @@ bool load_spectra(spectrum::Host& host, const std::vector<std::string>& patterns
     // Without patterns only what can be fitted is chosen.
     if (patterns.empty() && (sp.rows != 0 || sp.poly.empty())) continue;
     if (sp.rows == 0 && !sp.poly.empty()) {
-      sp.counts.resize(static_cast<std::size_t>(sp.size));
-      host.sread(s.id, sp.base, sp.size, 0, 0, sp.counts.data(), 4, status);
+      std::vector<std::int32_t> counts(static_cast<std::size_t>(sp.size));
+      host.sread(s.id, sp.base, sp.size, 0, 0, counts.data(), 4, status);
       if (status != 0) {
         error = host.error();
         return false;
       }
+      sp.counts.assign(counts.begin(), counts.end());
     }
     spectra.push_back(std::move(sp));
   }

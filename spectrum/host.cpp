@@ -1545,7 +1545,7 @@ void Host::check(std::vector<std::string>& damaged, std::vector<std::string>& pr
 }
 
 void Host::record_fits(std::span<const FitRecord> fits, int& status) {
-  if (!connected(status)) return;
+  if (!writable(status)) return;
   Txn txn(*store_);
   TAVRICK_TRY(txn.begin(true));
   sql::Stmt st;

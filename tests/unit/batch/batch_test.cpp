@@ -143,7 +143,8 @@ TEST_F(Batch, ShardsPartitionTheWorkAndMergeBack) {
   auto rows = batch::run(spectra, l, all, 2);
   EXPECT_EQ(rows.size(), 6u);
   EXPECT_EQ(rows[0].status, "ok");
-  EXPECT_NEAR(rows[0].energy_fit, 60.0, 0.05);
+  ASSERT_TRUE(rows[0].record);
+  EXPECT_NEAR(rows[0].record->peaks[0].energy, 60.0, 0.05);
   EXPECT_EQ(rows[2].status, "outside");
   testsupport::TempDir dir;
   for (const auto f : {batch::Format::Csv, batch::Format::Json}) {
