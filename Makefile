@@ -9,7 +9,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
 # System packages (Debian names): the programs alone need these ...
-PROGRAM_PACKAGES = cmake g++ make libsqlite3-dev libpugixml-dev nlohmann-json3-dev
+PROGRAM_PACKAGES = cmake g++ make libsqlite3-dev libpugixml-dev nlohmann-json3-dev libcli11-dev
 # ... the tests and benchmarks these on top,
 TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev tcl sqlite3 valgrind jq \
                 python3-jsonschema
@@ -116,6 +116,16 @@ bench: deps
 	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) tavrick_bench bench_tools
 	@./scripts/bench.sh $(BUILD)
+
+# tavrick-batch as a Slurm array job of 4 shards on a one-node cluster started
+# (and stopped) on this machine; as root.
+test-slurm: build
+	@$(MAKE) --no-print-directory deps PACKAGES="$(SLURM_PACKAGES)"
+	./scripts/slurm/test-slurm.sh $(BUILD)
+
+# tavrick-batch's fits per second on 1 and 2 worker threads.
+bench-batch: build
+	$(BUILD)/bench/tavrick_batch_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_FUZZ) $(BUILD_REL) $(BUILD_PKG)

@@ -1,6 +1,6 @@
 // Host spectrum library over one SQLite database file per experiment.
 //
-// Tables (schema version 3):
+// Tables (schema version 4):
 //   spectrum(id, name, title, label, base, size, rowbase, rows, kind,
 //            smallest, largest, counts, checksum, calsum,
 //            live_time, real_time)
@@ -77,6 +77,18 @@ constexpr const char* kMigrations[] = {
     // 2 -> 3: measurement times; spectra stored before have none (NULL).
     "ALTER TABLE spectrum ADD COLUMN live_time REAL CHECK (live_time >= 0);"
     "ALTER TABLE spectrum ADD COLUMN real_time REAL CHECK (real_time >= 0);",
+    // 3 -> 4: stored fit results (tavrick-batch --record), one row per line
+    // fitted, with the command, time and program version of the run.
+    "CREATE TABLE fits ("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  spectrum TEXT NOT NULL,"
+    "  energy TEXT NOT NULL,"
+    "  status TEXT NOT NULL,"
+    "  result TEXT NOT NULL,"
+    "  command TEXT NOT NULL,"
+    "  time TEXT NOT NULL,"
+    "  version TEXT NOT NULL);"
+    "CREATE INDEX fits_by_spectrum ON fits (spectrum, id);",
 };
 // The version whose upgrade computes the checksums of what the store holds.
 constexpr int kChecksumVersion = 2;
@@ -1562,6 +1574,61 @@ void Host::check(std::vector<std::string>& damaged, std::vector<std::string>& pr
                        " calibrations of spectra that are not in the store");
   st.reset();
   TAVRICK_TRY(txn.commit());
+  status = 0;
+}
+
+void Host::record_fits(std::span<const FitRecord> fits, int& status) {
+  if (!writable(status)) return;
+  Txn txn(*store_);
+  TAVRICK_TRY(txn.begin(true));
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare(
+      "INSERT INTO fits (spectrum, energy, status, result, command, time, version) "
+      "VALUES (?, ?, ?, ?, ?, ?, ?)",
+      st, "fit record"));
+  for (const FitRecord& f : fits) {
+    sqlite3_reset(st.get());
+    int k = 0;
+    for (const std::string* t : {&f.spectrum, &f.energy, &f.status, &f.result, &f.command, &f.time,
+                                 &f.version})
+      bind_text(st.get(), ++k, *t);
+    TAVRICK_TRY(store_->run(st.get(), "fit record of spectrum '" + f.spectrum + "'"));
+  }
+  st.reset();
+  TAVRICK_TRY(txn.commit());
+  status = 0;
+}
+
+void Host::fits(const std::string& spectrum, std::vector<FitRecord>& out, int& status) {
+  if (!connected(status)) return;
+  out.clear();
+  sql::Stmt st;
+  TAVRICK_TRY(store_->prepare(
+      spectrum.empty()
+          ? "SELECT id, spectrum, energy, status, result, command, time, version FROM fits "
+            "ORDER BY id"
+          : "SELECT id, spectrum, energy, status, result, command, time, version FROM fits "
+            "WHERE spectrum = ? ORDER BY id",
+      st, "fit records"));
+  if (!spectrum.empty()) bind_text(st.get(), 1, spectrum);
+  int rc = 0;
+  const auto text = [&](int col) {
+    const auto* p = sqlite3_column_text(st.get(), col);
+    return p == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(p));
+  };
+  while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    FitRecord f;
+    f.id = sqlite3_column_int64(st.get(), 0);
+    f.spectrum = text(1);
+    f.energy = text(2);
+    f.status = text(3);
+    f.result = text(4);
+    f.command = text(5);
+    f.time = text(6);
+    f.version = text(7);
+    out.push_back(std::move(f));
+  }
+  if (rc != SQLITE_DONE) TAVRICK_TRY(store_->sql_error("fit records", rc));
   status = 0;
 }
 

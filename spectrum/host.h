@@ -96,6 +96,18 @@ struct NewSpectrum {
   std::optional<double> real_time;
 };
 
+// One stored fit result: a line fitted in a spectrum by a recorded run.
+struct FitRecord {
+  std::int64_t id = 0;  // order of recording
+  std::string spectrum;
+  std::string energy;  // the line's energy as the run was given it
+  std::string status;  // "ok" or why there is no result
+  std::string result;  // the whole result row, a JSON object
+  std::string command;
+  std::string time;     // UTC, ISO 8601
+  std::string version;  // of the program that fitted
+};
+
 class Store;  // the open database (host.cpp)
 
 // One connection to the current experiment. The experiment is the file named
@@ -186,6 +198,11 @@ class Host {
   // damaged spectra's names, or "#id" for unnamed ones, go to damaged, in id
   // order). status is 0 when the check ran, whatever it found.
   void check(std::vector<std::string>& damaged, std::vector<std::string>& problems, int& status);
+  // Appends fit results in one transaction: all of them or none.
+  void record_fits(std::span<const FitRecord> fits, int& status);
+  // Stored fit results of one spectrum (all when spectrum is empty), in the
+  // order they were recorded.
+  void fits(const std::string& spectrum, std::vector<FitRecord>& out, int& status);
 
   // The whole text of the last failure (serror gives its first 128 characters)
   // and its status.

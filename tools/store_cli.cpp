@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -50,6 +51,7 @@ constexpr const char* kUsage =
     "  remove NAME          delete a spectrum\n"
     "  check                verify the store and the checksums of every spectrum\n"
     "  demo                 create or refresh a demo store from the bundled spectra\n"
+    "  fits [NAME]          fit results stored by 'tavrick-batch --record'\n"
     "\n"
     "Options:\n"
     "  --experiment PATH    the store file (default: $TAVRICK_EXPERIMENT, else experiment.db)\n"
@@ -138,6 +140,15 @@ constexpr Command kCommands[] = {
      "\n"
      "Creates the store (or refreshes the spectra of an existing one) with the real\n"
      "spectra shipped in the repository's data folder.\n"},
+    {"fits",
+     "Usage: tavrick-store [--experiment PATH] fits [NAME] [--format csv|json]\n"
+     "\n"
+     "Lists the fit results 'tavrick-batch --record' stored, of spectrum NAME or of\n"
+     "all spectra, in the order they were recorded: the record's id, time, program\n"
+     "version and command, then every column of the tavrick-batch row.\n"
+     "\n"
+     "  --format csv   a header line and one line per result (default)\n"
+     "  --format json  an array with one object per result, one per line\n"},
 };
 
 const Command* find_command(std::string_view name) {
@@ -713,6 +724,66 @@ std::string demo_data_dir() {
   return TAVRICK_DATA_DIR;
 }
 
+std::string csv_cell(const std::string& s) {
+  if (s.find_first_of(",\"\n\r") == std::string::npos) return s;
+  std::string q = "\"";
+  for (const char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return q + '"';
+}
+
+int cmd_fits(spectrum::Host& host, const Args& a) {
+  if (a.words.size() > 1) throw UserError("unexpected argument '" + a.words[1] + "' for fits");
+  const std::string format = a.format ? *a.format : "csv";
+  if (format != "csv" && format != "json")
+    throw UserError("unknown fits format '" + format + "' (csv or json)");
+  connect(host);
+  const std::string name = a.words.empty() ? std::string() : a.words[0];
+  std::vector<spectrum::FitRecord> fits;
+  int status = 0;
+  host.fits(name, fits, status);
+  if (status != 0) throw UserError(host_error(host));
+  if (!name.empty() && fits.empty()) throw UserError("no fits recorded for '" + name + "'");
+  using Json = nlohmann::ordered_json;
+  std::vector<Json> rows;
+  for (const auto& f : fits) {
+    Json j;
+    j["id"] = f.id;
+    j["time"] = f.time;
+    j["version"] = f.version;
+    j["command"] = f.command;
+    const Json result = Json::parse(f.result, nullptr, false);
+    if (!result.is_object()) throw UserError("fit record " + std::to_string(f.id) + " is damaged");
+    for (const auto& [k, v] : result.items()) j[k] = v;
+    rows.push_back(std::move(j));
+  }
+  const auto dump = [](const Json& v) {
+    return v.dump(-1, ' ', false, Json::error_handler_t::replace);
+  };
+  if (format == "json") {
+    std::fputs("[\n", stdout);
+    for (std::size_t k = 0; k < rows.size(); ++k)
+      std::printf("%s%s\n", dump(rows[k]).c_str(), k + 1 < rows.size() ? "," : "");
+    std::fputs("]\n", stdout);
+    return 0;
+  }
+  std::string head = "id,time,version,command";
+  if (!rows.empty()) {
+    head.clear();
+    for (const auto& [k, v] : rows.front().items()) head += (head.empty() ? "" : ",") + k;
+  }
+  std::printf("%s\n", head.c_str());
+  for (const auto& j : rows) {
+    std::string line;
+    for (const auto& [k, v] : j.items()) {
+      if (!line.empty()) line += ',';
+      if (v.is_string()) line += csv_cell(v.get<std::string>());
+      else if (!v.is_null()) line += dump(v);
+    }
+    std::printf("%s\n", line.c_str());
+  }
+  return 0;
+}
+
 int cmd_demo(spectrum::Host& host, const Args& a) {
   want_words("demo", a, 0, "no arguments");
   const std::string dir = demo_data_dir();
@@ -752,6 +823,7 @@ int dispatch(const std::string& cmd, const std::vector<std::string>& rest, spect
   if (cmd == "import") a = parse_args(cmd, rest, {"--name", "--format", "--title", "--detector", "--replace"});
   else if (cmd == "show") a = parse_args(cmd, rest, {"--counts"});
   else if (cmd == "export") a = parse_args(cmd, rest, {"--format", "--energy"});
+  else if (cmd == "fits") a = parse_args(cmd, rest, {"--format"});
   else if (cmd == "calibrate") a = parse_args(cmd, rest, {"--fwhm", "--unit"});
   else a = parse_args(cmd, rest, {});
   if (a.help) {
@@ -766,6 +838,7 @@ int dispatch(const std::string& cmd, const std::vector<std::string>& rest, spect
   if (cmd == "remove") return cmd_remove(host, a);
   if (cmd == "check") return cmd_check(host, a);
   if (cmd == "calibrate") return cmd_calibrate(host, a);
+  if (cmd == "fits") return cmd_fits(host, a);
   return cmd_demo(host, a);
 }
 

@@ -240,7 +240,8 @@ TEST(Sexpt, StoresOfEarlierVersionsAreMigrated) {
              "INSERT INTO calibration VALUES (1, 1, 'POLY keV 1 2');"
              "PRAGMA user_version = 1;");
     if (version == 2) {
-      // Version 2 is version 3 without the times: upgrade, then take them out.
+      // Version 2 is today's store without the times and the fits table:
+      // upgrade, then take them out.
       Host upgrade(path);
       int status = -1;
       upgrade.sexpt(status);
@@ -249,7 +250,7 @@ TEST(Sexpt, StoresOfEarlierVersionsAreMigrated) {
       ASSERT_EQ(status, 0) << upgrade.error();
       exec_sql(path,
                "ALTER TABLE spectrum DROP COLUMN live_time; ALTER TABLE spectrum DROP COLUMN "
-               "real_time; PRAGMA user_version = 2;");
+               "real_time; DROP TABLE fits; PRAGMA user_version = 2;");
     }
     Host host(path);
     int status = -1;
