@@ -15,7 +15,9 @@ TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev tcl sqlite3 valgrind 
                 python3-jsonschema
 # the Debian package and the comparison of `make bench` these,
 PACKAGE_PACKAGES = dpkg-dev
-BENCH_PACKAGES = fityk
+BENCH_PACKAGES = fityk python3-lmfit python3-scipy
+# the Python module (make python, make test) these,
+PYTHON_PACKAGES = pybind11-dev python3-dev python3-numpy
 # and the fuzz targets these.
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 PACKAGES = $(PROGRAM_PACKAGES) $(TEST_PACKAGES)
@@ -25,7 +27,7 @@ RENDER_PACKAGES = chromium
 PROGRAMS = tavrick tavrick-sketch tavrick-store
 
 .PHONY: all build demo programs test test-release test-san deps deps-programs bench fuzz \
-        fuzz-build test-fuzz package clean
+        fuzz-build test-fuzz package clean python python-deps
 
 all: build
 
@@ -60,7 +62,15 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRICK_WERROR=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+# The Python module: its packages installed when missing, then switched on.
+python-deps:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PYTHON_PACKAGES)"
+
+python: deps python-deps
+	cmake -S . -B $(BUILD) -DTAVRICK_PYTHON=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS) --target tavrick_python
+
+test: python-deps build
 	-@$(MAKE) --no-print-directory deps PACKAGES="$(RENDER_PACKAGES)"
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
@@ -114,7 +124,9 @@ package: deps-programs
 bench: deps
 	@$(MAKE) --no-print-directory deps PACKAGES="$(BENCH_PACKAGES)"
 	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
-	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) tavrick_bench bench_tools
+	@$(MAKE) --no-print-directory python-deps
+	cmake -S . -B $(BUILD) -DTAVRICK_PYTHON=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMS) tavrick_bench bench_tools tavrick_python
 	@./scripts/bench.sh $(BUILD)
 
 # tavrick-batch as a Slurm array job of 4 shards on a one-node cluster started

@@ -141,3 +141,9 @@ echo
 awk '$1 == "noargs" { n = $2; nf = $4 } $1 == "hello" { h = $2; hf = $4 }
   END { printf "No arguments: %.3f ms, %d faults; static hello-world: %.3f ms, %d faults; ratio %.2f\n",
         n, nf, h, hf, n / h }' "$tmp/cmd.txt"
+
+# The Python module against lmfit and scipy on the same arrays, when built.
+if [ -f "$build/python/tavrick/__init__.py" ]; then
+  echo "bench: Python module against lmfit and curve_fit (a few minutes)..." >&2
+  PYTHONPATH="$build/python" /usr/bin/python3 "$(dirname "$0")/../bench/python_bench.py" "$tmp"
+fi

@@ -1,0 +1,144 @@
+"""The module against the tavrick command: every reference case fitted from a
+NumPy array and from the store gives the command's -results file to the last
+bit; bad arguments raise; fits in threads agree with serial ones."""
+import json
+import os
+import pathlib
+import subprocess
+import tempfile
+import threading
+import unittest
+
+import numpy as np
+
+import tavrick
+
+BIN = pathlib.Path(os.environ["TAVRICK_BIN_DIR"])
+CASES = pathlib.Path(os.environ["TAVRICK_GOLDEN_DIR"])
+
+# Command-line options and the keyword each becomes.
+LISTS = {"-peaks": "peaks", "-widths": "widths", "-skews": "skews"}
+WORDS = {"-shape": "shape", "-widthopt": "widthopt", "-peakopt": "peakopt"}
+
+
+def case_kwargs(args):
+    kw, i = {}, 0
+    while i < len(args):
+        opt = args[i]
+        if opt == "-limit":
+            kw["first"], kw["last"] = int(args[i + 1]), int(args[i + 2])
+            i += 3
+        elif opt in LISTS:
+            j = i + 1
+            while j < len(args) and not args[j].startswith("-"):
+                j += 1
+            kw[LISTS[opt]] = [float(a) for a in args[i + 1:j]]
+            i = j
+        elif opt in WORDS or opt in ("-order", "-spectrum"):
+            kw[opt[1:]] = int(args[i + 1]) if opt == "-order" else args[i + 1]
+            i += 2
+        else:
+            raise AssertionError(f"option {opt} not known to the test")
+    return kw
+
+
+class ModuleTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.store = os.path.join(cls.tmp.name, "experiment.db")
+        cls.names = sorted(p.stem for p in CASES.glob("*.args") if ".sketch" not in p.name)
+        cls.command("tools/tavrick-store", "init")
+        cls.command("tools/tavrick-store", "import", *[str(CASES / f"{n}.txt") for n in cls.names])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    @classmethod
+    def command(cls, program, *args):
+        env = dict(os.environ, TAVRICK_EXPERIMENT=cls.store)
+        return subprocess.run([str(BIN / program), *args], env=env, capture_output=True,
+                              text=True, cwd=cls.tmp.name)
+
+    def case(self, name):
+        args = (CASES / f"{name}.args").read_text().splitlines()
+        table = np.loadtxt(CASES / f"{name}.txt", ndmin=2)
+        return args, case_kwargs(args), table[:, 1], int(table[0, 0])
+
+    def test_every_case_gives_the_command_results_file(self):
+        store = tavrick.Store(self.store)
+        for name in self.names:
+            with self.subTest(case=name):
+                args, kw, counts, base = self.case(name)
+                out = os.path.join(self.tmp.name, f"{name}.json")
+                cmd = self.command("main/tavrick", *args, "-results", out)
+                spectrum = kw.pop("spectrum")
+                if cmd.returncode != 0:
+                    message = cmd.stdout.strip()
+                    with self.assertRaisesRegex(ValueError, f"^{message}$"):
+                        tavrick.fit(counts, base=base, spectrum=spectrum, **kw)
+                    with self.assertRaisesRegex(ValueError, f"^{message}$"):
+                        store.fit(spectrum, **kw)
+                    continue
+                expected = json.loads(pathlib.Path(out).read_text())
+                from_array = tavrick.fit(counts, base=base, spectrum=spectrum, **kw)
+                self.assertEqual(from_array.to_dict(), expected)
+                self.assertEqual(store.fit(spectrum, **kw).to_dict(), expected)
+                np.testing.assert_array_equal(store.counts(spectrum), counts)
+                self.assertEqual(from_array.peaks[0].area, expected["peaks"][0]["area"])
+                self.assertEqual(len(from_array.fit_curve), expected["channels"])
+
+    def test_report_is_the_command_text_between_braces(self):
+        args, kw, counts, base = self.case("sym")
+        kw.pop("spectrum")
+        printed = self.command("main/tavrick", *args).stdout
+        r = tavrick.fit(counts, base=base, report=True, **kw)
+        self.assertIn(r.report, printed)
+        self.assertIsNone(tavrick.fit(counts, base=base, **kw).report)
+
+    def test_bad_arguments_raise(self):
+        counts = np.arange(200.0)
+        good = dict(first=80, last=160, peaks=[121], widths=[4])
+        table = [
+            (ValueError, "^COUNTS must be a 1-D array", dict(counts=np.ones((10, 20)))),
+            (ValueError, "^COUNTS must be finite$", dict(counts=np.where(counts == 100, np.nan, counts))),
+            (TypeError, "COUNTS must be numbers", dict(counts=["a"] * 200)),
+            (TypeError, "COUNTS must be numbers", dict(counts="12345")),
+            (TypeError, "first must be an integer", dict(first=80.5)),
+            (ValueError, "^WIDTHS must be positive$", dict(widths=[-4])),
+            (ValueError, "^first peak lies ouside spectrum: $", dict(base=100)),
+            (ValueError, "^fitting over too many channels", dict(first=-3, base=-10, counts=np.ones(300))),
+            (ValueError, "^too many PEAKS \\(max of 30\\)$", dict(peaks=[121] * 31)),
+            (ValueError, "^bad SHAPE argument \\(gauss\\|skew\\|skewtail\\|lorentz\\)hpge$", dict(shape="hpge")),
+            (ValueError, "^invalid background polynomial order", dict(order=6)),
+            (ValueError, "^bad CALIBRATION", dict(calibration="LINEAR 1 2")),
+        ]
+        for error, message, change in table:
+            with self.subTest(message=message):
+                kw = dict(good, counts=counts) | change
+                with self.assertRaisesRegex(error, message):
+                    tavrick.fit(**kw)
+        with self.assertRaisesRegex(KeyError, "spectrum not found: nosuch"):
+            tavrick.Store(self.store).fit("nosuch", **good)
+
+    def test_threads_agree_with_serial_fits(self):
+        jobs = [self.case(n)[1:] for n in self.names if n != "peak-outside"] * 4
+        serial = [tavrick.fit(c, base=b, **kw).to_dict() for kw, c, b in jobs]
+        parallel = [None] * len(jobs)
+
+        def work(k):
+            for i in range(k, len(jobs), 4):
+                kw, c, b = jobs[i]
+                parallel[i] = tavrick.fit(c, base=b, **kw).to_dict()
+
+        threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(parallel, serial)
+
+
+if __name__ == "__main__":
+    unittest.main()
