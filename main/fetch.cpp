@@ -84,7 +84,7 @@ struct FreeRun {
 };
 static_assert(std::is_aggregate_v<Run> && std::is_trivially_destructible_v<Run>);
 
-std::unique_ptr<Run, FreeRun> new_run(int nchan) {
+std::unique_ptr<Run, FreeRun> new_run(long long nchan) {
   const bool huge = nchan >= kHugePageWindow;
   const std::size_t align = huge ? kHugePage : 1;
   const std::size_t span = (sizeof(Run) + align - 1) / align * align;
@@ -194,7 +194,9 @@ void list(Run& run, std::FILE* out) {
 }
 
 int fetch_and_fit(Settings& s, spectrum::Host& host, std::FILE* out, ResultsOut* results) {
-  const auto run = new_run(s.ihi - s.ilo + 1);
+  // The window is not checked yet: its width in 64 bits, so any limits give a
+  // size rather than an overflow (the fetch then refuses a bad window).
+  const auto run = new_run(static_cast<long long>(s.ihi) - s.ilo + 1);
   fetch(s, host, *run, out);
   if constexpr (kDiagnosticDump) dump_settings(s);
   if (results != nullptr) results->before_fit(s);

@@ -74,7 +74,9 @@ struct CountAxis {
 class Writer {
  public:
   explicit Writer(std::FILE* out) : out_(out) {}
-  void put(std::string_view s) { std::fwrite(s.data(), 1, s.size(), out_); }
+  void put(std::string_view s) {
+    if (!s.empty()) std::fwrite(s.data(), 1, s.size(), out_);
+  }
   template <class... T>
   void line(const T&... parts) {
     (put(std::string_view(parts)), ...);
