@@ -474,7 +474,14 @@ void svg(const SvgPlot& p, std::FILE* out) {
     std::string d;
     for (int i = ilo; i <= ihi; ++i) {
       const double v = y(s.spec[i]);
-      d += i == ilo ? "M" + num(xmap(i - 0.5)) + " " + num(v) : " V" + num(v);
+      if (i == ilo) {
+        d += 'M';
+        d += num(xmap(i - 0.5));
+        d += ' ';
+      } else {
+        d += " V";
+      }
+      d += num(v);
       d += " H" + num(xmap(i + 0.5));
     }
     w.line("<path id=\"counts\" d=\"", d, "\" stroke=\"", kCounts, "\" stroke-width=\"2\"/>");

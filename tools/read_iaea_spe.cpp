@@ -196,13 +196,13 @@ std::vector<double> counted_coefficients(const Section& s, const char* key,
                                                                  : fields(s.values[0].text)[0]);
   if (!count || *count < 1 || *count > 10) {
     fail_at_line(file, s.values[0].number,
-                 "$" + std::string(key) + " coefficient count " + quoted(s.values[0].text) +
+                 std::string("$").append(key) + " coefficient count " + quoted(s.values[0].text) +
                      " is not 1 to 10");
   }
   const auto words = fields(s.values[1].text);
   if (words.size() < static_cast<std::size_t>(*count)) {
     fail_at_line(file, s.values[1].number,
-                 "$" + std::string(key) + " has fewer than " + std::to_string(*count) +
+                 std::string("$").append(key) + " has fewer than " + std::to_string(*count) +
                      " coefficients");
   }
   std::vector<double> coeffs;

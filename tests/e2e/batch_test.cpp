@@ -92,7 +92,7 @@ TEST_F(BatchRun, Ba133InEightDetectorsAsDirectFits) {
     ASSERT_NE(at, std::string::npos) << direct.out;
     std::string table = direct.out.substr(at + 1, direct.out.find('\n', at + 1) - at - 1);
     for (auto p = table.find("+/-"); p != std::string::npos; p = table.find("+/-"))
-      table.replace(p, 3, " ");
+      table[p] = ' ', table.erase(p + 1, 2);
     std::istringstream in(table);
     std::vector<std::string> printed;
     for (std::string t; in >> t;) printed.push_back(t);

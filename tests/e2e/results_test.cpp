@@ -48,7 +48,7 @@ std::vector<std::string> table_numbers(const std::string& out) {
     const bool last = l.find("degree of freedom") != std::string::npos;
     if (const auto eq = l.rfind('='); eq != std::string::npos) l = l.substr(eq + 1);
     if (const auto bg = l.find("Background Area"); bg != std::string::npos) l = l.substr(bg + 15);
-    for (std::size_t p; (p = l.find("+/-")) != std::string::npos;) l.replace(p, 3, " ");
+    for (std::size_t p; (p = l.find("+/-")) != std::string::npos;) l[p] = ' ', l.erase(p + 1, 2);
     std::istringstream w(l);
     for (std::string t; w >> t;) {
       if (t != "%") nums.push_back(t);
