@@ -1367,135 +1367,138 @@ void Host::calibrations(const Ident& id, std::vector<std::pair<int, std::string>
   status = 0;
 }
 
+namespace {
+
+#define TAVRICK_RETURN_IF(expr)  \
+  do {                           \
+    if (Err e_ = (expr)) return e_; \
+  } while (false)
+
+// Everything about spectra to enter the store that can be checked before the
+// store is touched.
+Err check_new_spectra(std::span<const NewSpectrum> spectra) {
+  std::unordered_set<std::string_view> seen;
+  for (const NewSpectrum& s : spectra) {
+    TAVRICK_RETURN_IF(check_name(s.name));
+    if (!seen.insert(s.name).second)
+      return {kNameInUse, "two spectra named '" + s.name + "' in one import"};
+    if (Err geom = check_geometry(s.base, s.size, s.rowbase, s.rows))
+      return {geom.code, "spectrum '" + s.name + "': " + geom.text};
+    const auto values = static_cast<std::size_t>(s.size) * static_cast<std::size_t>(std::max(s.rows, 1));
+    if (s.counts.size() != values)
+      return {kBadGeometry, "spectrum '" + s.name + "' has " + std::to_string(s.counts.size()) +
+                                " counts where " + std::to_string(values) + " are needed"};
+    if (static_cast<int>(s.title.size()) > kTitleLen || static_cast<int>(s.label.size()) > kLabelLen)
+      return {kTooLong, "title or label of spectrum '" + s.name + "' is too long"};
+    for (const auto& t : {s.live_time, s.real_time})
+      if (t && !(std::isfinite(*t) && *t >= 0.0))
+        return {kBadGeometry,
+                "spectrum '" + s.name + "' has a live or real time that is negative or not finite"};
+    if (s.calibrations.size() > static_cast<std::size_t>(kMaxCalNumber))
+      return {kBadCalNumber, "too many calibrations for spectrum '" + s.name + "'"};
+    for (const auto& c : s.calibrations)
+      if (static_cast<int>(c.size()) > kCalLen)
+        return {kTooLong, "calibration text of spectrum '" + s.name + "' is longer than " +
+                              std::to_string(kCalLen) + " characters"};
+  }
+  return {};
+}
+
+// Writes one checked spectrum with its calibrations and checksums, inside the
+// caller's write transaction; number receives its id. A replaced spectrum
+// keeps its id, so identifiers held elsewhere stay good.
+Err write_new_spectrum(const Store& store, const NewSpectrum& s, bool replace, const std::string& path,
+                       std::int32_t& number) {
+  const std::string what = "import of '" + s.name + "'";
+  sql::Stmt st;
+  TAVRICK_RETURN_IF(store.prepare("SELECT id FROM spectrum WHERE name = ?", st, "import"));
+  bind_text(st.get(), 1, s.name);
+  std::int32_t existing = 0;
+  const int rc = sqlite3_step(st.get());
+  if (rc == SQLITE_ROW) existing = sqlite3_column_int(st.get(), 0);
+  else if (rc != SQLITE_DONE) return store.sql_error(what, rc);
+  st.reset();
+  if (existing != 0 && !replace)
+    return {kNameInUse, "a spectrum named '" + s.name + "' is already in experiment '" + path + "'"};
+  std::int32_t smallest = 0;
+  std::int32_t largest = 0;
+  if (!s.counts.empty()) {
+    const auto [lo, hi] = std::minmax_element(s.counts.begin(), s.counts.end());
+    smallest = *lo;
+    largest = *hi;
+  }
+  const std::vector<unsigned char> bytes = encode(s.counts);
+  Checksum sum = counts_checksum_start(s.base, s.size, s.rowbase, s.rows);
+  sum.bytes(bytes.data(), bytes.size());
+  TAVRICK_RETURN_IF(store.prepare(
+      existing != 0
+          ? "UPDATE spectrum SET title = ?2, label = ?3, base = ?4, size = ?5, rowbase = ?6, "
+            "rows = ?7, kind = ?8, smallest = ?9, largest = ?10, counts = ?11, checksum = ?13, "
+            "live_time = ?14, real_time = ?15 WHERE id = ?12"
+          : "INSERT INTO spectrum (name, title, label, base, size, rowbase, rows, kind, "
+            "smallest, largest, counts, checksum, live_time, real_time) "
+            "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?13, ?14, ?15)",
+      st, "import"));
+  if (existing == 0) bind_text(st.get(), 1, s.name);
+  bind_text(st.get(), 2, s.title);
+  bind_text(st.get(), 3, s.label);
+  sqlite3_bind_int(st.get(), 4, s.base);
+  sqlite3_bind_int(st.get(), 5, s.size);
+  sqlite3_bind_int(st.get(), 6, s.rowbase);
+  sqlite3_bind_int(st.get(), 7, s.rows);
+  sqlite3_bind_int(st.get(), 8, s.kind);
+  sqlite3_bind_int(st.get(), 9, smallest);
+  sqlite3_bind_int(st.get(), 10, largest);
+  // zeroblob keeps an empty spectrum's counts a blob, never NULL.
+  if (bytes.empty()) sqlite3_bind_zeroblob(st.get(), 11, 0);
+  else sqlite3_bind_blob(st.get(), 11, bytes.data(), static_cast<int>(bytes.size()), nullptr);
+  if (existing != 0) sqlite3_bind_int(st.get(), 12, existing);
+  sqlite3_bind_int64(st.get(), 13, sum.value());
+  // Unbound parameters are NULL: an unknown time.
+  if (s.live_time) sqlite3_bind_double(st.get(), 14, *s.live_time);
+  if (s.real_time) sqlite3_bind_double(st.get(), 15, *s.real_time);
+  TAVRICK_RETURN_IF(store.run(st.get(), what));
+  st.reset();
+  number = existing != 0 ? existing : static_cast<std::int32_t>(sqlite3_last_insert_rowid(store.db()));
+  TAVRICK_RETURN_IF(store.prepare("DELETE FROM calibration WHERE spectrum = ?", st, "import"));
+  sqlite3_bind_int(st.get(), 1, number);
+  TAVRICK_RETURN_IF(store.run(st.get(), what));
+  st.reset();
+  std::uint64_t calsum = 0;
+  for (std::size_t k = 0; k < s.calibrations.size(); ++k) {
+    if (s.calibrations[k].empty()) continue;
+    const std::int64_t calcheck = calibration_checksum(number, static_cast<int>(k + 1), s.calibrations[k]);
+    calsum += static_cast<std::uint64_t>(calcheck);
+    TAVRICK_RETURN_IF(store.prepare(
+        "INSERT INTO calibration (spectrum, number, text, checksum) VALUES (?, ?, ?, ?)", st, "import"));
+    sqlite3_bind_int(st.get(), 1, number);
+    sqlite3_bind_int(st.get(), 2, static_cast<int>(k + 1));
+    bind_text(st.get(), 3, s.calibrations[k]);
+    sqlite3_bind_int64(st.get(), 4, calcheck);
+    TAVRICK_RETURN_IF(store.run(st.get(), what));
+    st.reset();
+  }
+  TAVRICK_RETURN_IF(store.prepare("UPDATE spectrum SET calsum = ? WHERE id = ?", st, "import"));
+  sqlite3_bind_int64(st.get(), 1, static_cast<std::int64_t>(calsum));
+  sqlite3_bind_int(st.get(), 2, number);
+  return store.run(st.get(), what);
+}
+
+#undef TAVRICK_RETURN_IF
+
+}  // namespace
+
 void Host::store(std::span<const NewSpectrum> spectra, bool replace, std::vector<Ident>& ids,
                  int& status) {
   if (!writable(status)) return;
   // Everything is checked before the transaction starts.
-  std::unordered_set<std::string_view> seen;
-  for (std::size_t i = 0; i < spectra.size(); ++i) {
-    const NewSpectrum& s = spectra[i];
-    TAVRICK_TRY(check_name(s.name));
-    if (!seen.insert(s.name).second) {
-      fail(status, kNameInUse, "two spectra named '" + s.name + "' in one import");
-      return;
-    }
-    if (Err geom = check_geometry(s.base, s.size, s.rowbase, s.rows)) {
-      fail(status, geom.code, "spectrum '" + s.name + "': " + geom.text);
-      return;
-    }
-    const auto values = static_cast<std::size_t>(s.size) * static_cast<std::size_t>(std::max(s.rows, 1));
-    if (s.counts.size() != values) {
-      fail(status, kBadGeometry,
-           "spectrum '" + s.name + "' has " + std::to_string(s.counts.size()) + " counts where " +
-               std::to_string(values) + " are needed");
-      return;
-    }
-    if (static_cast<int>(s.title.size()) > kTitleLen || static_cast<int>(s.label.size()) > kLabelLen) {
-      fail(status, kTooLong, "title or label of spectrum '" + s.name + "' is too long");
-      return;
-    }
-    for (const auto& t : {s.live_time, s.real_time})
-      if (t && !(std::isfinite(*t) && *t >= 0.0)) {
-        fail(status, kBadGeometry,
-             "spectrum '" + s.name + "' has a live or real time that is negative or not finite");
-        return;
-      }
-    if (s.calibrations.size() > static_cast<std::size_t>(kMaxCalNumber)) {
-      fail(status, kBadCalNumber, "too many calibrations for spectrum '" + s.name + "'");
-      return;
-    }
-    for (const auto& c : s.calibrations)
-      if (static_cast<int>(c.size()) > kCalLen) {
-        fail(status, kTooLong, "calibration text of spectrum '" + s.name + "' is longer than " +
-                                   std::to_string(kCalLen) + " characters");
-        return;
-      }
-  }
-
+  TAVRICK_TRY(check_new_spectra(spectra));
   std::vector<Ident> made;
   Txn txn(*store_);
   TAVRICK_TRY(txn.begin(true));
   for (const NewSpectrum& s : spectra) {
-    sql::Stmt st;
-    TAVRICK_TRY(store_->prepare("SELECT id FROM spectrum WHERE name = ?", st, "import"));
-    bind_text(st.get(), 1, s.name);
-    std::int32_t existing = 0;
-    const int rc = sqlite3_step(st.get());
-    if (rc == SQLITE_ROW) existing = sqlite3_column_int(st.get(), 0);
-    else if (rc != SQLITE_DONE) TAVRICK_TRY(store_->sql_error("import of '" + s.name + "'", rc));
-    st.reset();
-    if (existing != 0 && !replace) {
-      fail(status, kNameInUse,
-           "a spectrum named '" + s.name + "' is already in experiment '" + path_ + "'");
-      return;
-    }
-    std::int32_t smallest = 0;
-    std::int32_t largest = 0;
-    if (!s.counts.empty()) {
-      const auto [lo, hi] = std::minmax_element(s.counts.begin(), s.counts.end());
-      smallest = *lo;
-      largest = *hi;
-    }
-    const std::vector<unsigned char> bytes = encode(s.counts);
-    Checksum sum = counts_checksum_start(s.base, s.size, s.rowbase, s.rows);
-    sum.bytes(bytes.data(), bytes.size());
-    // A replaced spectrum keeps its id, so identifiers held elsewhere stay good.
-    TAVRICK_TRY(store_->prepare(
-        existing != 0
-            ? "UPDATE spectrum SET title = ?2, label = ?3, base = ?4, size = ?5, rowbase = ?6, "
-              "rows = ?7, kind = ?8, smallest = ?9, largest = ?10, counts = ?11, checksum = ?13, "
-              "live_time = ?14, real_time = ?15 WHERE id = ?12"
-            : "INSERT INTO spectrum (name, title, label, base, size, rowbase, rows, kind, "
-              "smallest, largest, counts, checksum, live_time, real_time) "
-              "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?13, ?14, ?15)",
-        st, "import"));
-    if (existing == 0) bind_text(st.get(), 1, s.name);
-    bind_text(st.get(), 2, s.title);
-    bind_text(st.get(), 3, s.label);
-    sqlite3_bind_int(st.get(), 4, s.base);
-    sqlite3_bind_int(st.get(), 5, s.size);
-    sqlite3_bind_int(st.get(), 6, s.rowbase);
-    sqlite3_bind_int(st.get(), 7, s.rows);
-    sqlite3_bind_int(st.get(), 8, s.kind);
-    sqlite3_bind_int(st.get(), 9, smallest);
-    sqlite3_bind_int(st.get(), 10, largest);
-    // zeroblob keeps an empty spectrum's counts a blob, never NULL.
-    if (bytes.empty()) sqlite3_bind_zeroblob(st.get(), 11, 0);
-    else sqlite3_bind_blob(st.get(), 11, bytes.data(), static_cast<int>(bytes.size()), nullptr);
-    if (existing != 0) sqlite3_bind_int(st.get(), 12, existing);
-    sqlite3_bind_int64(st.get(), 13, sum.value());
-    // Unbound parameters are NULL: an unknown time.
-    if (s.live_time) sqlite3_bind_double(st.get(), 14, *s.live_time);
-    if (s.real_time) sqlite3_bind_double(st.get(), 15, *s.real_time);
-    TAVRICK_TRY(store_->run(st.get(), "import of '" + s.name + "'"));
-    st.reset();
-    const std::int32_t number =
-        existing != 0 ? existing : static_cast<std::int32_t>(sqlite3_last_insert_rowid(store_->db()));
-    TAVRICK_TRY(store_->prepare("DELETE FROM calibration WHERE spectrum = ?", st, "import"));
-    sqlite3_bind_int(st.get(), 1, number);
-    TAVRICK_TRY(store_->run(st.get(), "import of '" + s.name + "'"));
-    st.reset();
-    std::uint64_t calsum = 0;
-    for (std::size_t k = 0; k < s.calibrations.size(); ++k) {
-      if (s.calibrations[k].empty()) continue;
-      const std::int64_t calcheck =
-          calibration_checksum(number, static_cast<int>(k + 1), s.calibrations[k]);
-      calsum += static_cast<std::uint64_t>(calcheck);
-      TAVRICK_TRY(store_->prepare(
-          "INSERT INTO calibration (spectrum, number, text, checksum) VALUES (?, ?, ?, ?)", st,
-          "import"));
-      sqlite3_bind_int(st.get(), 1, number);
-      sqlite3_bind_int(st.get(), 2, static_cast<int>(k + 1));
-      bind_text(st.get(), 3, s.calibrations[k]);
-      sqlite3_bind_int64(st.get(), 4, calcheck);
-      TAVRICK_TRY(store_->run(st.get(), "import of '" + s.name + "'"));
-      st.reset();
-    }
-    TAVRICK_TRY(store_->prepare("UPDATE spectrum SET calsum = ? WHERE id = ?", st, "import"));
-    sqlite3_bind_int64(st.get(), 1, static_cast<std::int64_t>(calsum));
-    sqlite3_bind_int(st.get(), 2, number);
-    TAVRICK_TRY(store_->run(st.get(), "import of '" + s.name + "'"));
-    st.reset();
+    std::int32_t number = 0;
+    TAVRICK_TRY(write_new_spectrum(*store_, s, replace, path_, number));
     made.push_back(ident_of(number));
   }
   TAVRICK_TRY(txn.commit());

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -58,18 +59,14 @@ constexpr const char* kUsage =
     "  -h, --help           this text; 'tavrick-store COMMAND --help' describes one command\n"
     "  --version            the version of tavrick-store (as the only argument)\n";
 
-struct Command {
-  const char* name;
-  const char* help;
-};
-
-constexpr Command kCommands[] = {
-    {"init",
+// What `tavrick-store COMMAND --help` prints.
+constexpr const char* kInitHelp =
      "Usage: tavrick-store [--experiment PATH] init\n"
      "\n"
      "Creates an empty store at the experiment path. An existing file is never\n"
-     "overwritten.\n"},
-    {"import",
+     "overwritten.\n";
+
+constexpr const char* kImportHelp =
      "Usage: tavrick-store [--experiment PATH] import FILE... [--name N] [--format F]\n"
      "                     [--title T] [--detector D] [--replace]\n"
      "\n"
@@ -84,19 +81,22 @@ constexpr Command kCommands[] = {
      "  --title T      title of every imported spectrum (default: from the file)\n"
      "  --detector D   N42 files: import only this detector\n"
      "  --replace      overwrite spectra of the same name (they keep their ids);\n"
-     "                 without it an existing name is refused\n"},
-    {"list",
+     "                 without it an existing name is refused\n";
+
+constexpr const char* kListHelp =
      "Usage: tavrick-store [--experiment PATH] list\n"
      "\n"
-     "Lists the spectra, one line each: name, id, channels, rows, total counts, title.\n"},
-    {"show",
+     "Lists the spectra, one line each: name, id, channels, rows, total counts, title.\n";
+
+constexpr const char* kShowHelp =
      "Usage: tavrick-store [--experiment PATH] show NAME [--counts]\n"
      "\n"
      "Shows the header of a spectrum, its live and real time, its energy and FWHM\n"
      "calibrations decoded, and every calibration text.\n"
      "\n"
-     "  --counts       also list the counts, as 'export --format text' does\n"},
-    {"export",
+     "  --counts       also list the counts, as 'export --format text' does\n";
+
+constexpr const char* kExportHelp =
      "Usage: tavrick-store [--experiment PATH] export NAME [--format text|csv] [--energy]\n"
      "\n"
      "Writes the counts of a spectrum to standard output.\n"
@@ -107,8 +107,9 @@ constexpr Command kCommands[] = {
      "                 a 2-D spectrum as 'row,channel,count'\n"
      "  --energy       add the energy of every channel by the spectrum's energy\n"
      "                 calibration: 'channel count energy' (text) or a column\n"
-     "                 'energy' (csv); 2-D spectra only as csv\n"},
-    {"calibrate",
+     "                 'energy' (csv); 2-D spectra only as csv\n";
+
+constexpr const char* kCalibrateHelp =
      "Usage: tavrick-store [--experiment PATH] calibrate NAME [--fwhm] [--unit U] C0 C1 [C2 ...]\n"
      "\n"
      "Sets the energy calibration of a spectrum, E(ch) = C0 + C1*ch + C2*ch^2 + ...\n"
@@ -124,23 +125,27 @@ constexpr Command kCommands[] = {
      "Coefficients are decimal numbers (negative ones too: -0.5); at least two, at\n"
      "most as many as fit the 256-character calibration text. The energy must depend\n"
      "on the channel (some coefficient after C0 not 0). Nothing is changed when any\n"
-     "argument is refused.\n"},
-    {"remove",
+     "argument is refused.\n";
+
+constexpr const char* kRemoveHelp =
      "Usage: tavrick-store [--experiment PATH] remove NAME\n"
      "\n"
-     "Deletes a spectrum and its calibrations.\n"},
-    {"check",
+     "Deletes a spectrum and its calibrations.\n";
+
+constexpr const char* kCheckHelp =
      "Usage: tavrick-store [--experiment PATH] check\n"
      "\n"
      "Verifies the store: SQLite's integrity check and the checksum of every\n"
      "spectrum's counts and calibrations. Prints 'ok', or one line per problem and\n"
-     "per damaged spectrum ('damaged: NAME'), and then fails.\n"},
-    {"demo",
+     "per damaged spectrum ('damaged: NAME'), and then fails.\n";
+
+constexpr const char* kDemoHelp =
      "Usage: tavrick-store [--experiment PATH] demo\n"
      "\n"
      "Creates the store (or refreshes the spectra of an existing one) with the real\n"
-     "spectra shipped in the repository's data folder.\n"},
-    {"fits",
+     "spectra shipped in the repository's data folder.\n";
+
+constexpr const char* kFitsHelp =
      "Usage: tavrick-store [--experiment PATH] fits [NAME] [--format csv|json]\n"
      "\n"
      "Lists the fit results 'tavrick-batch --record' stored, of spectrum NAME or of\n"
@@ -148,14 +153,8 @@ constexpr Command kCommands[] = {
      "version and command, then every column of the tavrick-batch row.\n"
      "\n"
      "  --format csv   a header line and one line per result (default)\n"
-     "  --format json  an array with one object per result, one per line\n"},
-};
+     "  --format json  an array with one object per result, one per line\n";
 
-const Command* find_command(std::string_view name) {
-  for (const Command& c : kCommands)
-    if (name == c.name) return &c;
-  return nullptr;
-}
 
 // The files the demo imports, with their formats; every one must be there.
 // data/ also holds radware_eu152_gf3.sto, a table of fit results that comes
@@ -209,7 +208,7 @@ bool looks_negative(const std::string& w) {
 
 // Parses the arguments after the subcommand; only the options it takes.
 Args parse_args(const std::string& cmd, const std::vector<std::string>& in,
-                std::initializer_list<std::string_view> allowed) {
+                std::span<const std::string_view> allowed) {
   Args a;
   auto allowed_option = [&](std::string_view o) {
     return std::find(allowed.begin(), allowed.end(), o) != allowed.end();
@@ -815,31 +814,45 @@ int cmd_demo(spectrum::Host& host, const Args& a) {
   return 0;
 }
 
+// A subcommand: its name, help, the options it takes and what runs it.
+struct Command {
+  std::string_view name;
+  const char* help;
+  std::span<const std::string_view> options;
+  int (*handler)(spectrum::Host&, const Args&);
+};
+
+constexpr std::string_view kImportOptions[] = {"--name", "--format", "--title", "--detector",
+                                               "--replace"};
+constexpr std::string_view kShowOptions[] = {"--counts"};
+constexpr std::string_view kExportOptions[] = {"--format", "--energy"};
+constexpr std::string_view kCalibrateOptions[] = {"--fwhm", "--unit"};
+constexpr std::string_view kFitsOptions[] = {"--format"};
+
+constexpr Command kCommands[] = {
+    {"init", kInitHelp, {}, cmd_init},
+    {"import", kImportHelp, kImportOptions, cmd_import},
+    {"list", kListHelp, {}, cmd_list},
+    {"show", kShowHelp, kShowOptions, cmd_show},
+    {"export", kExportHelp, kExportOptions, cmd_export},
+    {"calibrate", kCalibrateHelp, kCalibrateOptions, cmd_calibrate},
+    {"remove", kRemoveHelp, {}, cmd_remove},
+    {"check", kCheckHelp, {}, cmd_check},
+    {"demo", kDemoHelp, {}, cmd_demo},
+    {"fits", kFitsHelp, kFitsOptions, cmd_fits},
+};
+
 int dispatch(const std::string& cmd, const std::vector<std::string>& rest, spectrum::Host& host) {
-  const Command* c = find_command(cmd);
-  if (c == nullptr)
+  const auto c = std::find_if(std::begin(kCommands), std::end(kCommands),
+                              [&](const Command& k) { return k.name == cmd; });
+  if (c == std::end(kCommands))
     throw UserError("unknown command '" + cmd + "' (see 'tavrick-store --help')");
-  Args a;
-  if (cmd == "import") a = parse_args(cmd, rest, {"--name", "--format", "--title", "--detector", "--replace"});
-  else if (cmd == "show") a = parse_args(cmd, rest, {"--counts"});
-  else if (cmd == "export") a = parse_args(cmd, rest, {"--format", "--energy"});
-  else if (cmd == "fits") a = parse_args(cmd, rest, {"--format"});
-  else if (cmd == "calibrate") a = parse_args(cmd, rest, {"--fwhm", "--unit"});
-  else a = parse_args(cmd, rest, {});
+  const Args a = parse_args(cmd, rest, c->options);
   if (a.help) {
     std::fputs(c->help, stdout);
     return 0;
   }
-  if (cmd == "init") return cmd_init(host, a);
-  if (cmd == "import") return cmd_import(host, a);
-  if (cmd == "list") return cmd_list(host, a);
-  if (cmd == "show") return cmd_show(host, a);
-  if (cmd == "export") return cmd_export(host, a);
-  if (cmd == "remove") return cmd_remove(host, a);
-  if (cmd == "check") return cmd_check(host, a);
-  if (cmd == "calibrate") return cmd_calibrate(host, a);
-  if (cmd == "fits") return cmd_fits(host, a);
-  return cmd_demo(host, a);
+  return c->handler(host, a);
 }
 
 int run(int argc, char** argv) {
