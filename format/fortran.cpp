@@ -489,7 +489,8 @@ void run(Out& out, std::string_view fmt, std::span<const Item> items) {
 
 }  // namespace
 
-std::string format(std::string_view fmt, std::span<const Item> items) {
+std::string format(Format f, std::span<const Item> items) {
+  const std::string_view fmt = f.text();
   std::string text;
   Out out(nullptr, &text);
   run(out, fmt, items);
@@ -498,7 +499,8 @@ std::string format(std::string_view fmt, std::span<const Item> items) {
   return text;
 }
 
-bool write(std::FILE* out, std::string_view fmt, std::span<const Item> items) {
+bool write(std::FILE* out, Format f, std::span<const Item> items) {
+  const std::string_view fmt = f.text();
   if (out == nullptr) return false;
   Out o(out, nullptr);
   run(o, fmt, items);

@@ -7,10 +7,11 @@
 // nH, "/", ":", repeat counts on descriptors and groups, reversion, and the end of the
 // output before the next value field once the values run out.
 //
-// A malformed format never crashes: the statement ends where the format stops
-// making sense. Tables of format literals can be checked when compiled:
-//
-//   static_assert(fortran::valid("(I3,3(1X,F10.2,' +/-',F8.2))"));
+// Formats are Format values: a literal is checked when compiled, so a
+// malformed one does not build. A text known only at run time (a test
+// vector, a fuzzer's input) goes through Format::runtime, unchecked; a
+// malformed format never crashes: the statement ends where the format stops
+// making sense.
 #pragma once
 
 #include <array>
@@ -44,11 +45,31 @@ struct Item {
   Item(float) = delete;  // widen explicitly: sp(x) or static_cast<double>
 };
 
+// A format text. Built from a literal (or a constant text) it is checked
+// when compiled; Format::runtime takes any text.
+class Format {
+ public:
+  template <class S>
+    requires std::is_convertible_v<const S&, std::string_view>
+  consteval Format(const S& text) : text_(text) {  // NOLINT: implicit from a literal on purpose
+    // Not a constant expression, so a malformed literal is a compile error.
+    if (!valid(text_)) malformed();
+  }
+  static constexpr Format runtime(std::string_view text) { return Format(text, Unchecked{}); }
+  constexpr std::string_view text() const { return text_; }
+
+ private:
+  struct Unchecked {};
+  constexpr Format(std::string_view text, Unchecked) : text_(text) {}
+  static void malformed() {}
+  std::string_view text_;
+};
+
 // The text one output statement produces, every line ended by '\n'.
-std::string format(std::string_view fmt, std::span<const Item> items);
+std::string format(Format fmt, std::span<const Item> items);
 
 // Writes the statement to out. Returns false when the stream reports an error.
-bool write(std::FILE* out, std::string_view fmt, std::span<const Item> items);
+bool write(std::FILE* out, Format fmt, std::span<const Item> items);
 
 // A list of values that is already a sequence of Items (an array, a vector)
 // goes to the span overloads above, not into a one-item list.
@@ -57,13 +78,13 @@ concept ValueList =
     !(sizeof...(A) == 1 && (std::is_convertible_v<const A&, std::span<const Item>> && ...));
 
 template <class... A>
-std::string format(std::string_view fmt, const A&... args) requires ValueList<A...> {
+std::string format(Format fmt, const A&... args) requires ValueList<A...> {
   const std::array<Item, sizeof...(A)> items{Item(args)...};
   return format(fmt, std::span<const Item>(items.data(), items.size()));
 }
 
 template <class... A>
-bool write(std::FILE* out, std::string_view fmt, const A&... args) requires ValueList<A...> {
+bool write(std::FILE* out, Format fmt, const A&... args) requires ValueList<A...> {
   const std::array<Item, sizeof...(A)> items{Item(args)...};
   return write(out, fmt, std::span<const Item>(items.data(), items.size()));
 }

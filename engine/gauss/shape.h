@@ -6,11 +6,11 @@
 
 #include <cmath>
 #include <cstdio>
-#include <string_view>
 
 #include "engine/family.h"
 #include "engine/mrqmin.h"
 #include "engine/variant.h"
+#include "format/fortran.h"
 
 namespace tavrick::gauss {
 
@@ -50,7 +50,7 @@ struct Layout {
   int B;
   bool centroidsHeld;    // cenerr is 0
   bool widthHeld;        // no width term in areerr, fwherr is 0
-  std::string_view row;  // format of the table row of one peak
+  fortran::Format row;  // format of the table row of one peak
 };
 
 // The result routine of every Gaussian variant: curves over the window,

@@ -4,11 +4,11 @@
 #pragma once
 
 #include <cstdio>
-#include <string_view>
 
 #include "engine/family.h"
 #include "engine/mrqmin.h"
 #include "engine/variant.h"
+#include "format/fortran.h"
 
 namespace tavrick::lorentz {
 
@@ -46,7 +46,7 @@ struct Layout {
   int h0, hstep;
   int b0, bstep;
   int B;
-  std::string_view row;  // peak number, centroid, height, FWHM; then the area
+  fortran::Format row;  // peak number, centroid, height, FWHM; then the area
 };
 
 // The result routine of both variants: curves over the window, background

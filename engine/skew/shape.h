@@ -6,11 +6,11 @@
 
 #include <cmath>
 #include <cstdio>
-#include <string_view>
 
 #include "engine/family.h"
 #include "engine/mrqmin.h"
 #include "engine/variant.h"
+#include "format/fortran.h"
 
 namespace tavrick::skew {
 
@@ -59,9 +59,9 @@ struct Layout {
   int B;
   bool centroidsHeld;  // cenerr is 0
   bool widthsHeld;     // area error from the height alone, FWHM errors 0
-  std::string_view head;  // three header lines
-  std::string_view row;   // peak number, centroid, area, mean FWHM with errors
-  std::string_view row2;  // one FWHM with its error; two pairs print two lines
+  fortran::Format head;  // three header lines
+  fortran::Format row;   // peak number, centroid, area, mean FWHM with errors
+  fortran::Format row2;  // one FWHM with its error; two pairs print two lines
 };
 
 // The result routine of every skew variant: curves over the window,

@@ -66,13 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::span<const fortran::Item> list(items.data(), items.size());
-  const std::string text = fortran::format(fmt, list);
+  const std::string text = fortran::format(fortran::Format::runtime(fmt), list);
 
   char* buf = nullptr;
   std::size_t len = 0;
   std::FILE* out = open_memstream(&buf, &len);
   if (out == nullptr) return 0;
-  const bool ok = fortran::write(out, fmt, list);
+  const bool ok = fortran::write(out, fortran::Format::runtime(fmt), list);
   std::fclose(out);
   if (!ok || std::string_view(buf, len) != text) {
     std::fprintf(stderr, "format_fuzz: write() and format() differ\n");
