@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/korvel.h"
+#include "support/random.h"
 
 namespace {
 
@@ -28,33 +29,7 @@ struct Peak {
   double area() const { return height * kSqrtPi * (fwhm / kFwhmFactor); }
 };
 
-// splitmix64: small, seeded, the same on every platform.
-struct Random {
-  std::uint64_t s;
-  double uniform() {
-    std::uint64_t z = (s += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    z ^= z >> 31;
-    return static_cast<double>(z >> 11) * 0x1.0p-53;
-  }
-  // Poisson deviate: Knuth's product method on slices of the mean of at most
-  // 20, whose sum is Poisson with the whole mean.
-  int poisson(double mean) {
-    int n = 0;
-    while (mean > 0.0) {
-      const double part = mean > 20.0 ? 20.0 : mean;
-      mean -= part;
-      const double limit = std::exp(-part);
-      double p = uniform();
-      while (p > limit) {
-        ++n;
-        p *= uniform();
-      }
-    }
-    return n;
-  }
-};
+using testsupport::Random;
 
 double background(int ch) {
   const double x = ch - kIlo;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/korvel.h"
+#include "support/random.h"
 
 namespace {
 
@@ -24,31 +25,7 @@ constexpr int kIhi = 160;
 constexpr double kCentroid = 130.0;
 constexpr double kFwhm = 8.0;
 
-// splitmix64 and Knuth's product method: the same deviates on every platform.
-struct Random {
-  std::uint64_t s;
-  double uniform() {
-    std::uint64_t z = (s += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    z ^= z >> 31;
-    return static_cast<double>(z >> 11) * 0x1.0p-53;
-  }
-  int poisson(double mean) {
-    int n = 0;
-    while (mean > 0.0) {
-      const double part = mean > 20.0 ? 20.0 : mean;
-      mean -= part;
-      const double limit = std::exp(-part);
-      double p = uniform();
-      while (p > limit) {
-        ++n;
-        p *= uniform();
-      }
-    }
-    return n;
-  }
-};
+using testsupport::Random;
 
 struct Row {
   double area, background;
