@@ -21,6 +21,7 @@
 
 #include "spectrum/host.h"
 #include "support/process.h"
+#include "support/store.h"
 
 namespace {
 
@@ -82,48 +83,22 @@ std::vector<std::int32_t> two_peaks(int n) {
 
 // A store with the spectra the cases use; the filling connection is closed,
 // so the store is a single file when the command runs.
-struct Store {
-  testsupport::TempDir dir;
-  std::string path = dir.path + "/experiment.db";
-
+struct Store : testsupport::TestStore {
   Store() {
-    spectrum::Host host(path);
-    int status = 0;
-    host.create(status);
-    EXPECT_EQ(status, 0) << host.error();
-    add(host, "two", 100, two_peaks(300));  // channels 100 .. 399
-    add(host, "matrix", 0, std::vector<std::int32_t>(200, 1), 2);
-    add(host, "zeros", 0, std::vector<std::int32_t>(300, 0));
-    add(host, "flat", 0, std::vector<std::int32_t>(300, 50));
+    add("two", 100, two_peaks(300));  // channels 100 .. 399
+    add("matrix", 0, std::vector<std::int32_t>(200, 1), 2);
+    add("zeros", 0, std::vector<std::int32_t>(300, 0));
+    add("flat", 0, std::vector<std::int32_t>(300, 50));
     std::vector<std::int32_t> extreme(300);
     for (std::size_t ch = 0; ch < extreme.size(); ++ch)
       extreme[ch] = ch % 2 == 0 ? INT32_MAX : (ch % 3 == 0 ? INT32_MIN : 0);
-    add(host, "extreme", 0, extreme);
-    add(host, "wide-zeros", 0, std::vector<std::int32_t>(65536, 0));
-  }
-
-  static void add(spectrum::Host& host,
-                  const std::string& name,
-                  int base,
-                  const std::vector<std::int32_t>& counts,
-                  int rows = 0) {
-    int status = 0;
-    spectrum::Ident id;
-    const int size = static_cast<int>(counts.size()) / std::max(rows, 1);
-    host.sdef(id, base, size, 0, rows, 0, "", 0, status);
-    ASSERT_EQ(status, 0) << host.error();
-    host.siden(id, name.c_str(), static_cast<int>(name.size()), status);
-    ASSERT_EQ(status, 0) << host.error();
-    host.swrite(id, base, size, 0, rows, counts.data(), 4, status);
-    ASSERT_EQ(status, 0) << host.error();
+    add("extreme", 0, extreme);
+    add("wide-zeros", 0, std::vector<std::int32_t>(65536, 0));
   }
 
   Result run(const std::vector<std::string>& args, const std::string& experiment = {}) const {
     ++cases_run;
-    std::vector<std::string> argv{testsupport::bin("tavrick")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return testsupport::run(argv,
-                            {"TAVRICK_EXPERIMENT=" + (experiment.empty() ? path : experiment)});
+    return TestStore::run(args, experiment);
   }
 };
 

@@ -22,20 +22,17 @@
 #include <vector>
 
 #include "spectrum/host.h"
+#include "support/files.h"
 #include "support/process.h"
 
 namespace {
 
+using testsupport::slurp;
 using testsupport::Result;
 
 // Two users without rights over each other's files (no password entries needed).
 constexpr int kOwner = 65534;
 constexpr int kOther = 65533;
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 std::vector<std::int32_t> peak(int n, double height) {
   std::vector<std::int32_t> c(static_cast<std::size_t>(n));

@@ -13,44 +13,13 @@
 
 #include "spectrum/host.h"
 #include "support/process.h"
+#include "support/store.h"
 
 namespace {
 
 using testsupport::Result;
 
-// A store in a temporary directory, filled through the host library.
-struct Store {
-  testsupport::TempDir dir;
-  std::string path = dir.path + "/experiment.db";
-  spectrum::Host host{path};
-
-  Store() {
-    int status = 0;
-    host.create(status);
-    EXPECT_EQ(status, 0) << host.error();
-  }
-
-  void add(const std::string& name,
-           int base,
-           const std::vector<std::int32_t>& counts,
-           int rows = 0) {
-    int status = 0;
-    spectrum::Ident id;
-    const int size = static_cast<int>(counts.size()) / std::max(rows, 1);
-    host.sdef(id, base, size, 0, rows, 0, "", 0, status);
-    ASSERT_EQ(status, 0) << host.error();
-    host.siden(id, name.c_str(), static_cast<int>(name.size()), status);
-    ASSERT_EQ(status, 0) << host.error();
-    host.swrite(id, base, size, 0, rows, counts.data(), 4, status);
-    ASSERT_EQ(status, 0) << host.error();
-  }
-
-  Result run(const std::vector<std::string>& args) const {
-    std::vector<std::string> argv{testsupport::bin("tavrick")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return testsupport::run(argv, {"TAVRICK_EXPERIMENT=" + path});
-  }
-};
+using Store = testsupport::TestStore;
 
 // Two Gaussians (centroids on channels 150 and 170, FWHM 5) on a sloping
 // background, channels 0 .. n-1, counts rounded.

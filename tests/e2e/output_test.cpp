@@ -20,40 +20,26 @@
 #include <vector>
 
 #include "spectrum/host.h"
+#include "support/files.h"
 #include "support/process.h"
+#include "support/store.h"
 
 extern char** environ;
 
 namespace {
 
 // A store with one spectrum of 5000 channels: a Gaussian on a flat background.
-struct Store {
-  testsupport::TempDir dir;
-  std::string path = dir.path + "/experiment.db";
-
+struct Store : testsupport::TestStore {
   Store() {
-    spectrum::Host host(path);
-    int status = 0;
-    host.create(status);
-    EXPECT_EQ(status, 0) << host.error();
     std::vector<std::int32_t> c(5000);
     for (std::size_t ch = 0; ch < c.size(); ++ch) {
       const double b = (static_cast<double>(ch) - 2500.0) / 3.0;
       c[ch] = static_cast<std::int32_t>(std::lround(40.0 + 900.0 * std::exp(-b * b)));
     }
-    spectrum::Ident id;
-    host.sdef(id, 0, 5000, 0, 0, 0, "", 0, status);
-    EXPECT_EQ(status, 0) << host.error();
-    host.siden(id, "long", 4, status);
-    EXPECT_EQ(status, 0) << host.error();
-    host.swrite(id, 0, 5000, 0, 0, c.data(), 4, status);
-    EXPECT_EQ(status, 0) << host.error();
+    add("long", 0, c);
   }
 
-  std::string bytes() const {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string bytes() const { return testsupport::slurp(path); }
 };
 
 // A listing of about 120 kB, more than any pipe or stdio buffer holds.

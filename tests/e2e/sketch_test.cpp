@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "spectrum/host.h"
+#include "support/files.h"
 #include "support/process.h"
 
 namespace {
 
+using testsupport::slurp;
 using testsupport::Result;
 
 std::vector<std::string> lines_of(const std::string& text) {
@@ -22,11 +24,6 @@ std::vector<std::string> lines_of(const std::string& text) {
   std::istringstream in(text);
   for (std::string l; std::getline(in, l);) v.push_back(l);
   return v;
-}
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 // The values of a list line " {{ ilo nchan } { v v ... }} ".

@@ -20,23 +20,16 @@
 #include <vector>
 
 #include "spectrum/host.h"
+#include "support/files.h"
 #include "support/process.h"
 
 namespace {
 
+using testsupport::slurp;
+using testsupport::exists;
 using testsupport::Result;
 
 const std::string kGolden = std::string(TAVRICK_TEST_DIR) + "/golden/cases/";
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-bool exists(const std::string& path) {
-  struct stat sb {};
-  return ::stat(path.c_str(), &sb) == 0;
-}
 
 // SQLite's verdict on the store. The connection may write: the journal a
 // killed writer leaves is rolled back by the first connection that can.

@@ -14,18 +14,15 @@
 #include <vector>
 
 #include "spectrum/host.h"
+#include "support/files.h"
 #include "support/process.h"
 
 namespace {
 
+using testsupport::slurp;
 using spectrum::Host;
 using spectrum::Ident;
 using spectrum::NewSpectrum;
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 void spit(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;

@@ -16,23 +16,16 @@
 #include <vector>
 
 #include "spectrum/calibration.h"
+#include "support/files.h"
 #include "support/process.h"
 
 namespace {
 
+using testsupport::slurp;
+using testsupport::exists;
 using spectrum::Host;
 using spectrum::Ident;
 using spectrum::NewSpectrum;
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-bool exists(const std::string& path) {
-  struct stat sb {};
-  return ::stat(path.c_str(), &sb) == 0;
-}
 
 struct FileState {
   std::string bytes;

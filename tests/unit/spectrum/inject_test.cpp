@@ -15,10 +15,12 @@
 #include <vector>
 
 #include "spectrum/host.h"
+#include "support/files.h"
 #include "support/process.h"
 
 namespace {
 
+using testsupport::slurp;
 using spectrum::Host;
 using spectrum::Ident;
 using spectrum::NewSpectrum;
@@ -121,11 +123,6 @@ const bool installed = [] {
 }();
 
 // ---- the store ----
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 NewSpectrum spectrum(const std::string& name, int size, int seed) {
   NewSpectrum s;
