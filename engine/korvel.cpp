@@ -44,6 +44,7 @@ Routines routines(Variant v) {
       return {glor, xlor};
     case Variant::lorf:
       return {glorf, xlorf};
+    case Variant::hpge:
     case Variant::None:
       break;
   }
@@ -105,10 +106,21 @@ int free_parameters(Variant v, int npeaks, int nbak) {
       return 3 * n + m;
     case Variant::lorf:
       return 2 * n + m + 1;
+    case Variant::hpge:
     case Variant::None:
       break;
   }
   return 0;
+}
+
+Variant variant_of(const KorvelArgs& k) {
+  if (k.hpge != nullptr) return Variant::hpge;
+  return select_variant(k.ilor, k.ifixwd, k.iskew, k.ifixcn, k.idiffwd);
+}
+
+int free_parameters(const KorvelArgs& k) {
+  if (k.hpge != nullptr) return hpge::freeParameters(*k.hpge, k.npeaks, k.nbak);
+  return free_parameters(variant_of(k), k.npeaks, k.nbak);
 }
 
 void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
@@ -118,7 +130,10 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
   fortran::write(out, "(' Number of background parameters=',I5)", k.nbak);
   fortran::write(out, "(' Start channel=',I5,'  End Channel=',I5)", k.ilo, k.ihi);
 
-  if (k.ilor != 0) {
+  if (k.hpge != nullptr) {
+    // The germanium shape has its own flags; ilor and iskew are not read.
+    hpge::printShape(out, k.hpge->held());
+  } else if (k.ilor != 0) {
     fortran::write(out, "(' Lorentzian peak shape')");
     // A Lorentzian has no skew and no held widths or centroids; the caller
     // sees the flags cleared.
@@ -160,7 +175,7 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
   for (int i = k.ilo; i <= k.ihi; ++i) total += k.spec[i];
   k.total = total;
 
-  const Variant v = select_variant(k.ilor, k.ifixwd, k.iskew, k.ifixcn, k.idiffwd);
+  const Variant v = variant_of(k);
   if (v == Variant::None) {
     fortran::write(out, "(' No fit: no peak shape matches these flags')");
     return;
@@ -168,15 +183,21 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
 
   // The parameter vector belongs to this call: start from a clean one.
   w.a.fill(0.0);
-  const Routines rt = routines(v);
   const StartArgs s{k.spec,   k.peaks,    k.bkgrd,        k.ilo,    k.ihi,
                     k.npeaks, k.nbak,     k.pos,          k.fwhmin, k.width,
                     k.widlo,  w.a.data(), w.covar.data(), r.chisq,  k.weights};
-  rt.g(s, w.fit, out);
-  r.summary = w.fit.summary;
   const ResultArgs x{k.spec,  k.maxch, k.ilo,   k.ihi,   k.npeaks,   k.nbak,
                      k.total, k.fit,   k.peaks, k.bkgrd, w.a.data(), w.covar.data()};
-  rt.x(x, r, out);
+  if (v == Variant::hpge) {
+    hpge::ghpge(s, *k.hpge, w.fit, out);
+    r.summary = w.fit.summary;
+    hpge::xhpge(x, *k.hpge, r, out);
+  } else {
+    const Routines rt = routines(v);
+    rt.g(s, w.fit, out);
+    r.summary = w.fit.summary;
+    rt.x(x, r, out);
+  }
 
   double s_area = 0.0;
   for (int i = 0; i < k.npeaks; ++i) s_area += r.arefit[static_cast<std::size_t>(i)];
@@ -185,7 +206,7 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
   fortran::write(out, "('   Chisq per data point        = ',F10.2)", r.chisq);
   // nchan and the degrees of freedom pass through single precision, as the
   // report has always computed them.
-  const int nfree = free_parameters(v, k.npeaks, k.nbak);
+  const int nfree = free_parameters(k);
   const double perdof =
       (sp(static_cast<float>(nchan)) * r.chisq) / sp(static_cast<float>(nchan - nfree));
   fortran::write(out, "('   Chisq per degree of freedom = ',F10.2//)", perdof);

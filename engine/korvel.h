@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "engine/hpge/hpge.h"
 #include "engine/variant.h"
 
 namespace tavrick {
@@ -32,6 +33,9 @@ struct KorvelArgs {
   double* peaks;
   double* bkgrd;
   Weighting weights = Weighting::data;  // how the points are weighted
+  // The germanium shape: its configuration, or none for the shapes above
+  // (then iskew, ilor and the flags choose the variant as always).
+  const hpge::Config* hpge = nullptr;
 };
 
 // Storage the engine needs for a call, sized once by its caller.
@@ -41,17 +45,24 @@ struct Workspace {
   std::array<double, kMaxPar> a{};
 };
 
-// The eleven peak-shape variants, and None for flag combinations no variant
+// The eleven peak-shape variants of the flags, the germanium shape, and None for flag combinations no variant
 // matches.
-enum class Variant { None, sym, symf, symfc, fwvc, fwfc, skew, skewf, sfwvc, sfwfc, lor, lorf };
+enum class Variant {
+  None, sym, symf, symfc, fwvc, fwfc, skew, skewf, sfwvc, sfwfc, lor, lorf, hpge
+};
 
 // The variant the engine runs for these flags, as it sees them after a
 // Lorentzian shape has cleared iskew, ifixwd and ifixcn.
 Variant select_variant(int ilor, int ifixwd, int iskew, int ifixcn, int idiffwd);
 
 // Free parameters of a variant with npeaks peaks and nbak background
-// coefficients (the count the fit varies); 0 for None.
+// coefficients (the count the fit varies); 0 for None and hpge, whose count
+// depends on what it holds.
 int free_parameters(Variant v, int npeaks, int nbak);
+
+// The variant of a call's arguments, and its free parameters.
+Variant variant_of(const KorvelArgs& k);
+int free_parameters(const KorvelArgs& k);
 
 // Fits one set of peaks in one window, printing the report on out.
 void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out);

@@ -58,6 +58,9 @@ struct FitResults {
   std::array<double, kMaxBak> bakerr{};
   double chisq = 0.0;
   FitSummary summary{};  // status and steps of the fit
+  // The germanium shape only: R, BETA, STEP, RH and BETAH, and their errors
+  // (0 for a held one).
+  std::array<double, 5> shapefit{}, shapeerr{};
 };
 
 // Arguments of a result routine besides the results themselves.

@@ -153,6 +153,22 @@ void fetch(Settings& s, spectrum::Host& host, Run& run, std::FILE* msg) {
   }
 }
 
+hpge::Config hpge_config(const Settings& s) {
+  hpge::Config c;
+  c.start = {s.tailr, s.tailbeta, s.tailstep, s.tailrh, s.tailbetah};
+  c.holdr = s.holdr;
+  c.holdbeta = s.holdbeta;
+  c.holdstep = s.holdstep;
+  c.high = s.tailrh > 0.0 && s.tailbetah > 0.0;
+  c.holdrh = s.holdrh;
+  c.holdbetah = s.holdbetah;
+  c.widths = s.ifixwd != 0    ? hpge::Widths::given
+             : s.idiffwd == 0 ? hpge::Widths::common
+                              : hpge::Widths::free;
+  c.centroidsHeld = s.ifixcn != 0;
+  return c;
+}
+
 void fit(Settings& s, Run& run, std::FILE* out) {
   KorvelArgs& k = run.k;
   k.spec = run.spec.data();
@@ -177,6 +193,12 @@ void fit(Settings& s, Run& run, std::FILE* out) {
   k.peaks = run.peaks.data();
   k.bkgrd = run.bkgrd.data();
   k.weights = s.weights;
+  k.hpge = nullptr;
+  if (s.ihpge != 0) {
+    hpge::Config& c = run.hpge;
+    c = hpge_config(s);
+    k.hpge = &c;
+  }
 
   std::fputs("{\n", out);
   korvel(k, run.res, run.work, out);

@@ -25,6 +25,7 @@ struct Run {
   Workspace work{};
   FitResults res{};
   KorvelArgs k{};
+  hpge::Config hpge{};  // the germanium shape's request, when it is asked for
   int nchan = 0;
 };
 
@@ -32,6 +33,9 @@ struct Run {
 // and reads the window's counts into run. Every failure ends the process
 // through crash or sabend (status 8) with its message on msg.
 void fetch(Settings& s, spectrum::Host& host, Run& run, std::FILE* msg);
+
+// The germanium shape's request of settings with SHAPE=hpge.
+hpge::Config hpge_config(const Settings& s);
 
 // Prints "{", runs the engine on the fetched window and prints "} ". The
 // engine's in/out values (peak positions, flags it clears) go back into s.

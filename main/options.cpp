@@ -94,6 +94,10 @@ void options(Args& args, Settings& s, std::FILE* msg) {
   } else if (is(w, len, "lorentz")) {
     s.iskew = 0;
     s.ilor = 1;
+  } else if (is(w, len, "hpge")) {
+    s.iskew = 0;
+    s.ilor = 0;
+    s.ihpge = 1;
   } else {
     bad_word("bad SHAPE argument (gauss|skew|skewtail|lorentz)", w, len, msg);
   }
@@ -170,7 +174,7 @@ void options(Args& args, Settings& s, std::FILE* msg) {
   if (s.iskew == 2 && (wsame || (wdifferent && s.ifixcn == 1))) {
     crash("SHAPE=skewtail requires WIDTHOPT=given", msg);
   }
-  if (s.iskew == 0 && s.ilor == 0 && wdifferent && s.ifixcn == 1) {
+  if (s.iskew == 0 && s.ilor == 0 && s.ihpge == 0 && wdifferent && s.ifixcn == 1) {
     crash("SHAPE=gauss with PEAKOPT=given requires WIDTHOPT=same|given", msg);
   }
 
@@ -198,6 +202,10 @@ void options(Args& args, Settings& s, std::FILE* msg) {
       bad_word("bad WEIGHTS argument (data|fit|poisson)", w, len, msg);
     }
   }
+
+  // The germanium shape's own options are read only for it: with the other
+  // shapes they stay the unknown words they have always been.
+  if (s.ihpge != 0) hpge_options(args, s, msg);
 }
 
 void hpge_options(Args& args, Settings& s, std::FILE* msg) {

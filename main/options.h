@@ -17,8 +17,8 @@ void options(Args& args, Settings& s, std::FILE* msg = stdout);
 // Reads the options of the germanium shape (-tail R BETA, -step S,
 // -hightail RH BETAH, -hold r|beta|step|rh|betah ...) after those of
 // options(), with the same rules: a bad value writes its message on msg and
-// ends the process with status 8. They need s.ihpge.
-// TODO(hpge): called by options() together with the engine's hpge variant.
+// ends the process with status 8. They need s.ihpge; options() calls this
+// for SHAPE=hpge only.
 void hpge_options(Args& args, Settings& s, std::FILE* msg = stdout);
 
 }  // namespace tavrick

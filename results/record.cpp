@@ -139,6 +139,8 @@ std::string_view variant_name(Variant v) {
       return "lor";
     case Variant::lorf:
       return "lorf";
+    case Variant::hpge:
+      return "hpge";
     case Variant::None:
       break;
   }
@@ -168,7 +170,7 @@ Record build_record(const FitRequest& req, const KorvelArgs& k, const FitResults
   rec.shape = req.shape;
   rec.widthopt = req.widthopt;
   rec.peakopt = req.peakopt;
-  const Variant v = select_variant(k.ilor, k.ifixwd, k.iskew, k.ifixcn, k.idiffwd);
+  const Variant v = variant_of(k);
   rec.variant = variant_name(v);
   rec.search = req.search;
   rec.weights = req.weights;
@@ -179,7 +181,7 @@ Record build_record(const FitRequest& req, const KorvelArgs& k, const FitResults
   // computes them.
   const int nchan = rec.channels;
   const double fn = static_cast<double>(static_cast<float>(nchan));
-  rec.free_parameters = free_parameters(v, k.npeaks, k.nbak);
+  rec.free_parameters = free_parameters(k);
   rec.dof = nchan - rec.free_parameters;
   rec.chisq_per_point = r.chisq;
   rec.chisq = r.chisq * fn;
