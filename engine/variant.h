@@ -59,8 +59,10 @@ struct FitResults {
   double chisq = 0.0;
   FitSummary summary{};  // status and steps of the fit
   // The germanium shape only: R, BETA, STEP, RH and BETAH, and their errors
-  // (0 for a held one).
+  // (0 for a held one); each peak's Gaussian centroid (cenfit is its mean
+  // position, tails included) and its error.
   std::array<double, 5> shapefit{}, shapeerr{};
+  std::array<double, kMaxPeaks> posfit{}, poserr{};
 };
 
 // Arguments of a result routine besides the results themselves.

@@ -38,7 +38,12 @@ void ResultsOut::before_fit(const Settings& s) {
                      !std::equal(s.fwloin.begin(), s.fwloin.begin() + n, s.fwhmin.begin()) ||
                      s.widlo != s.width;
   if (skews) q.skews.assign(s.fwloin.begin(), s.fwloin.begin() + n);
-  q.shape = s.ilor != 0 ? "lorentz" : s.iskew == 1 ? "skew" : s.iskew == 2 ? "skewtail" : "gauss";
+  q.shape = s.ihpge != 0  ? "hpge"
+            : s.ilor != 0  ? "lorentz"
+            : s.iskew == 1 ? "skew"
+            : s.iskew == 2 ? "skewtail"
+                           : "gauss";
+  if (s.ihpge != 0) q.hpge = hpge_config(s);
   q.widthopt = s.ifixwd != 0 ? "given" : s.idiffwd == 0 ? "same" : "different";
   q.peakopt = s.ifixcn != 0 ? "given" : "different";
   q.order = s.nbak - 1;

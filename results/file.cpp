@@ -28,7 +28,14 @@ Json nums(const std::vector<double>& v) {
   return a;
 }
 
-Json peak_json(const PeakRecord& p, bool skew) {
+Json param_json(const ShapeParam& p) {
+  return {{"value", num(p.value)},
+          {"error", num(p.error)},
+          {"error_scaled", num(p.error_scaled)},
+          {"held", p.held}};
+}
+
+Json peak_json(const PeakRecord& p, bool skew, bool hpge) {
   Json j;
   j["start"] = num(p.start);
   j["start_fwhm"] = num(p.start_fwhm);
@@ -36,6 +43,11 @@ Json peak_json(const PeakRecord& p, bool skew) {
   j["centroid"] = num(p.centroid);
   j["centroid_error"] = num(p.centroid_error);
   j["centroid_error_scaled"] = num(p.centroid_error_scaled);
+  if (hpge) {
+    j["position"] = num(p.position);
+    j["position_error"] = num(p.position_error);
+    j["position_error_scaled"] = num(p.position_error_scaled);
+  }
   j["area"] = num(p.area);
   j["area_error"] = num(p.area_error);
   j["area_error_scaled"] = num(p.area_error_scaled);
@@ -148,8 +160,17 @@ std::string to_json(const Record& rec) {
                      {"area_error", num(b.area_error)},
                      {"area_error_scaled", num(b.area_error_scaled)}};
   Json peaks = Json::array();
-  for (const PeakRecord& p : rec.peaks) peaks.push_back(peak_json(p, skew));
+  for (const PeakRecord& p : rec.peaks) peaks.push_back(peak_json(p, skew, rec.hpge.has_value()));
   j["peaks"] = std::move(peaks);
+  if (rec.hpge) {
+    const HpgeRecord& h = *rec.hpge;
+    Json t = {{"r", param_json(h.r)}, {"beta", param_json(h.beta)}, {"step", param_json(h.step)}};
+    if (h.high) {
+      t["rh"] = param_json(h.rh);
+      t["betah"] = param_json(h.betah);
+    }
+    j["hpge"] = std::move(t);
+  }
   return j.dump(2) + "\n";
 }
 

@@ -157,6 +157,26 @@ std::vector<std::string> arguments_of(const FitRequest& req) {
   if (!req.skews.empty()) add_list(args, "-skews", req.skews);
   if (req.search != 10) args.insert(args.end(), {"-search", std::to_string(req.search)});
   if (req.weights != "data") args.insert(args.end(), {"-weights", req.weights});
+  if (req.shape == "hpge" && req.hpge) {
+    const hpge::Config& c = *req.hpge;
+    args.insert(args.end(), {"-tail", shortest(static_cast<float>(c.start.r)),
+                             shortest(static_cast<float>(c.start.beta)), "-step",
+                             shortest(static_cast<float>(c.start.step))});
+    if (c.high) {
+      args.insert(args.end(), {"-hightail", shortest(static_cast<float>(c.start.rh)),
+                               shortest(static_cast<float>(c.start.betah))});
+    }
+    std::vector<std::string> held;
+    if (c.holdr) held.emplace_back("r");
+    if (c.holdbeta) held.emplace_back("beta");
+    if (c.holdstep) held.emplace_back("step");
+    if (c.high && c.holdrh) held.emplace_back("rh");
+    if (c.high && c.holdbetah) held.emplace_back("betah");
+    if (!held.empty()) {
+      args.emplace_back("-hold");
+      args.insert(args.end(), held.begin(), held.end());
+    }
+  }
   return args;
 }
 
@@ -247,7 +267,29 @@ Record build_record(const FitRequest& req, const KorvelArgs& k, const FitResults
     } else {
       p.energy = p.energy_error = p.fwhm_energy = p.fwhm_energy_error = kNaN;
     }
+    if (k.hpge != nullptr) {
+      p.position = r.posfit[i];
+      p.position_error = r.poserr[i];
+      p.position_error_scaled = p.position_error * scale;
+    }
     rec.peaks.push_back(p);
+  }
+  if (k.hpge != nullptr) {
+    const hpge::Config& c = *k.hpge;
+    const auto param = [&](int j, bool held) {
+      const auto u = static_cast<std::size_t>(j);
+      return ShapeParam{r.shapefit[u], r.shapeerr[u], r.shapeerr[u] * scale, held};
+    };
+    HpgeRecord h;
+    h.r = param(0, c.holdr);
+    h.beta = param(1, c.holdbeta);
+    h.step = param(2, c.holdstep);
+    h.high = c.high;
+    if (c.high) {
+      h.rh = param(3, c.holdrh);
+      h.betah = param(4, c.holdbetah);
+    }
+    rec.hpge = h;
   }
   return rec;
 }

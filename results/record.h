@@ -45,6 +45,9 @@ struct FitRequest {
   int order = 2;                       // -order: background polynomial order 0..5
   int search = 10;                     // -search: peak-search half-width, 0 for none
   std::string weights = "data";        // -weights: data|fit|poisson
+  // -shape hpge: -tail, -step, -hightail and -hold, and the width and
+  // centroid options as the engine takes them.
+  std::optional<hpge::Config> hpge;
   // The spectrum's energy calibration, if any: the record's energies come from it.
   std::optional<Calibration> calibration;
 };
@@ -70,6 +73,24 @@ struct PeakRecord {
   // E(lower one) and its propagated error.
   double energy = 0.0, energy_error = 0.0;
   double fwhm_energy = 0.0, fwhm_energy_error = 0.0;
+  // Germanium shape only: the centroid of the Gaussian part (centroid is the
+  // peak's mean position, tails included).
+  double position = 0.0, position_error = 0.0, position_error_scaled = 0.0;
+};
+
+// A shape parameter of the germanium shape: its value, errors, and whether
+// the fit held it.
+struct ShapeParam {
+  double value = 0.0, error = 0.0, error_scaled = 0.0;
+  bool held = false;
+};
+
+// The germanium shape's parameters common to the window's peaks; the
+// high-side tail's only when the fit has one.
+struct HpgeRecord {
+  ShapeParam r, beta, step;
+  bool high = false;
+  ShapeParam rh, betah;
 };
 
 // The background polynomial b(x) = c0 + c1*x + ... in the window offset
@@ -109,6 +130,7 @@ struct Record {
   // bit for bit on the same spectrum.
   std::vector<std::string> arguments;
   std::vector<PeakRecord> peaks;
+  std::optional<HpgeRecord> hpge;  // shape hpge only
 };
 
 // "converged", "iteration-cap", "singular" or "not-finite".

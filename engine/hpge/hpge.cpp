@@ -206,6 +206,8 @@ int freeParameters(const Config& c, int npeaks, int nbak) {
   return layout(layoutCode(c), npeaks, nbak).mfit;
 }
 
+const SparseModel& sparseModel() { return kSparse; }
+
 void fhpge(double x, const double* a, double& y, double* dyda, int ma, int npeaks, int nbak) {
   const Layout l = layoutOf(a, ma, npeaks, nbak);
   int nact = 0;
@@ -275,6 +277,8 @@ void xhpge(const ResultArgs& r, const Config& c, FitResults& res, std::FILE* out
     res.widfit[i] = p.fwhm / kFwhm;
     res.hgtfit[i] = p.hgt;
     res.hgterr[i] = p.hgterr;
+    res.posfit[i] = r.a[l.c[i] - 1] + static_cast<double>(r.ilo);
+    res.poserr[i] = std::sqrt(std::fmax(r.covar[(l.c[i] - 1) * (kNca + 1)], 0.0));
     printRow(out, k, p);
   }
 

@@ -19,6 +19,7 @@
 #include "engine/fitdefs.h"
 #include "engine/hpge/lineshape.h"
 #include "engine/hpge/report.h"
+#include "engine/mrqmin.h"
 #include "engine/variant.h"
 
 namespace tavrick::hpge {
@@ -62,6 +63,12 @@ int freeParameters(const Config& c, int npeaks, int nbak);
 
 // The model at x (all peaks), with the derivatives of every free slot.
 void fhpge(double x, const double* a, double& y, double* dyda, int ma, int npeaks, int nbak);
+
+// The sparse form of fhpge. A peak reaches every point left of it (its step
+// is at full height there), so only the points right of its reach leave it
+// out; of the peaks left in, only the slots whose derivatives are not exact
+// zeros are listed.
+const SparseModel& sparseModel();
 
 // Start values, fit (printing its log on out) and result routine with the
 // table, the background area and the shape parameters (res.shapefit,
