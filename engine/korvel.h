@@ -45,10 +45,22 @@ struct Workspace {
   std::array<double, kMaxPar> a{};
 };
 
-// The eleven peak-shape variants of the flags, the germanium shape, and None for flag combinations no variant
-// matches.
+// The eleven peak-shape variants of the flags, the germanium shape, and None for flag combinations
+// no variant matches.
 enum class Variant {
-  None, sym, symf, symfc, fwvc, fwfc, skew, skewf, sfwvc, sfwfc, lor, lorf, hpge
+  None,
+  sym,
+  symf,
+  symfc,
+  fwvc,
+  fwfc,
+  skew,
+  skewf,
+  sfwvc,
+  sfwfc,
+  lor,
+  lorf,
+  hpge
 };
 
 // The variant the engine runs for these flags, as it sees them after a

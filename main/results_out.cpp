@@ -38,7 +38,7 @@ void ResultsOut::before_fit(const Settings& s) {
                      !std::equal(s.fwloin.begin(), s.fwloin.begin() + n, s.fwhmin.begin()) ||
                      s.widlo != s.width;
   if (skews) q.skews.assign(s.fwloin.begin(), s.fwloin.begin() + n);
-  q.shape = s.ihpge != 0  ? "hpge"
+  q.shape = s.ihpge != 0   ? "hpge"
             : s.ilor != 0  ? "lorentz"
             : s.iskew == 1 ? "skew"
             : s.iskew == 2 ? "skewtail"

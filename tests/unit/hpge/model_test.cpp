@@ -1,8 +1,6 @@
 // The germanium-shape variant's model: every layout's slots, the derivatives
 // of the whole model against central differences, and the sparse update
 // against the full one bit for bit.
-#include "engine/hpge/hpge.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +9,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "engine/hpge/hpge.h"
 
 namespace {
 
