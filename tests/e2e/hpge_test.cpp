@@ -5,24 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/files.h"
 #include "support/process.h"
 
 namespace {
 
 using Json = nlohmann::json;
-
-std::string slurp(const std::string& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testsupport::slurp;
 
 class Hpge : public testing::Test {
  protected:
