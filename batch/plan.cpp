@@ -141,6 +141,38 @@ bool parse_calibration(std::string_view text, std::vector<double>& poly, std::st
   return true;
 }
 
+bool calibrated_fwhm(const Spectrum& sp, double ch, double& width, std::string& why) {
+  spectrum::FwhmCalibration cal;
+  const int read = spectrum::parse_fwhm_calibration(sp.fwhm_text, cal);
+  // No text, or all coefficients 0 (what some files carry for none).
+  if (sp.fwhm_text.find_first_not_of(" \t") == std::string::npos ||
+      (read == 0 && std::all_of(cal.coefficients.begin(), cal.coefficients.end(),
+                                [](double c) { return c == 0.0; }))) {
+    why = "no fwhm given for the line and no FWHM calibration";
+    return false;
+  }
+  if (read != 0) {
+    why = "FWHM calibration is not 'FWHM <unit> CH|SQRTE c0 c1 ...'";
+    return false;
+  }
+  double scale = 0.0;  // to keV
+  if (cal.unit == "keV") scale = 1.0;
+  if (cal.unit == "MeV") scale = 1000.0;
+  if (cal.unit == "eV") scale = 0.001;
+  if (!cal.in_channels() && scale == 0.0) {
+    why = "FWHM calibration in unit '" + cal.unit + "'";
+    return false;
+  }
+  const bool by_energy = cal.variable == spectrum::FwhmCalibration::Variable::SqrtEnergy;
+  const double f = cal.fwhm(ch, by_energy ? &sp.energy_cal : nullptr);
+  width = cal.in_channels() ? f : f * scale / slope_at(sp.poly, ch);
+  if (!(width > 0.0) || !std::isfinite(width)) {
+    why = "FWHM calibration gives no width above 0 at channel " + fixed2(ch);
+    return false;
+  }
+  return true;
+}
+
 double energy_at(const std::vector<double>& poly, double ch) {
   double e = 0.0;
   for (auto c = poly.rbegin(); c != poly.rend(); ++c) e = e * ch + *c;
@@ -221,11 +253,10 @@ std::vector<Work> plan(const std::vector<Spectrum>& spectra, const std::vector<L
         w.status = "outside";
         w.reason = "channel " + fixed2(s.ch) + " lies outside the spectrum (" +
                    std::to_string(sp.base) + ".." + std::to_string(sp.base + sp.size - 1) + ")";
-      } else if (!l.fwhm) {
+      } else if (!l.fwhm && !calibrated_fwhm(sp, s.ch, s.width, w.reason)) {
         w.status = "no_fwhm";
-        w.reason = "no fwhm given for the line and no FWHM calibration";
       } else {
-        s.width = *l.fwhm / slope_at(sp.poly, s.ch);
+        if (l.fwhm) s.width = *l.fwhm / slope_at(sp.poly, s.ch);
         const double half = l.width_fwhm * s.width;
         s.lo = static_cast<long long>(std::floor(std::max(s.ch - half, -1e15)));
         s.hi = static_cast<long long>(std::ceil(std::min(s.ch + half, 1e15)));

@@ -10,6 +10,7 @@
 
 #include "batch/lines.h"
 #include "results/record.h"
+#include "spectrum/calibration.h"
 
 namespace batch {
 
@@ -23,7 +24,18 @@ struct Spectrum {
   std::vector<double> counts;
   std::vector<double> poly;  // empty: no usable calibration
   std::string no_cal;        // why poly is empty
+  // The stored FWHM calibration (calibration 2) and the energy calibration
+  // as stored, which its SQRTE form reads in its own unit. fwhm_text is the
+  // stored text, empty without one; it gives a line without its own fwhm
+  // its width.
+  std::string fwhm_text;
+  spectrum::EnergyCalibration energy_cal;
 };
+
+// The FWHM in channels at channel ch from the spectrum's FWHM calibration.
+// False with the reason when there is none, it cannot be read, its unit is
+// no energy unit of keV, MeV or eV (nor "ch"), or it gives no width above 0.
+bool calibrated_fwhm(const Spectrum& sp, double ch, double& width, std::string& why);
 
 // Reads a calibration text "POLY <unit> c0 c1 ..." into keV coefficients.
 // Returns false with the reason when the text is no energy polynomial.

@@ -36,7 +36,11 @@ bool load_spectra(spectrum::Host& host, const std::vector<std::string>& patterns
     }
     sp.no_cal = "no energy calibration";
     for (const auto& [number, text] : cals) {
-      if (number == 1) parse_calibration(text, sp.poly, sp.no_cal);
+      if (number == spectrum::kEnergyCalNumber) {
+        parse_calibration(text, sp.poly, sp.no_cal);
+        spectrum::parse_energy_calibration(text, sp.energy_cal);
+      }
+      if (number == spectrum::kFwhmCalNumber) sp.fwhm_text = text;
     }
     // Without patterns only what can be fitted is chosen.
     if (patterns.empty() && (sp.rows != 0 || sp.poly.empty())) continue;

@@ -1,6 +1,7 @@
 // The batch library: lines file, calibration, grouping, shards and merge.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <set>
@@ -166,6 +167,49 @@ TEST_F(Batch, ShardsPartitionTheWorkAndMergeBack) {
     files.push_back(files.front());
     EXPECT_FALSE(batch::merge(files, f, text, error));
     EXPECT_NE(error.find("is in more than one file"), std::string::npos) << error;
+  }
+}
+
+TEST_F(Batch, LineWidthFromTheFwhmCalibration) {
+  // 60 keV is channel 100 at 0.5 keV per channel.
+  const struct {
+    const char* calibration;  // stored text of calibration 2
+    const char* fwhm;         // the line's own fwhm cell
+    const char* width;        // FWHM in channels given to the fit, or nullptr
+    const char* reason;       // of the no_fwhm row
+  } cases[] = {
+      {"", "", nullptr, "no fwhm given for the line and no FWHM calibration"},
+      {"FWHM ch CH 0 0", "", nullptr, "no fwhm given for the line and no FWHM calibration"},
+      {"FWHM ch CH 4 0.01", "", "5.00", nullptr},
+      {"FWHM ch CH 4 0.01  ", "", "5.00", nullptr},
+      {"FWHM keV CH 2.5", "", "5.00", nullptr},
+      {"FWHM eV CH 1500 10", "", "5.00", nullptr},
+      {"FWHM MeV CH 0.0025", "", "5.00", nullptr},
+      {"FWHM keV SQRTE 0 0.32274861", "", "5.00", nullptr},  // 2.5 keV at sqrt(60)
+      {"FWHM ch CH 9", "1.5", "3.00", nullptr},               // the line's own wins
+      {"FWHM furlong CH 3", "", nullptr, "FWHM calibration in unit 'furlong'"},
+      {"FWHM ch CH -1", "", nullptr, "FWHM calibration gives no width above 0 at channel 100.00"},
+      {"FWHM ch SQRTE 1 -1", "", nullptr,
+       "FWHM calibration gives no width above 0 at channel 100.00"},
+      {"POLY keV 10 0.5", "", nullptr, "FWHM calibration is not 'FWHM <unit> CH|SQRTE c0 c1 ...'"},
+      {"FWHM ch LOG 1", "", nullptr, "FWHM calibration is not 'FWHM <unit> CH|SQRTE c0 c1 ...'"},
+  };
+  for (const auto& c : cases) {
+    std::vector<batch::Spectrum> one{spectrum("a")};
+    one[0].fwhm_text = c.calibration;
+    one[0].energy_cal = {"keV", {10.0, 0.5}};
+    const auto work = batch::plan(one, lines(std::string("energy,fwhm\n60,") + c.fwhm + "\n"));
+    ASSERT_EQ(work.size(), 1u) << c.calibration;
+    if (c.width) {
+      EXPECT_EQ(work[0].status, "ok") << c.calibration << ": " << work[0].reason;
+      const auto& a = work[0].args;
+      const auto at = std::find(a.begin(), a.end(), "-widths");
+      ASSERT_NE(at, a.end()) << c.calibration;
+      EXPECT_EQ(at[1], c.width) << c.calibration;
+    } else {
+      EXPECT_EQ(work[0].status, "no_fwhm") << c.calibration;
+      EXPECT_EQ(work[0].reason, c.reason) << c.calibration;
+    }
   }
 }
 
