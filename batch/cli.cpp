@@ -17,6 +17,7 @@
 #include "batch/lines.h"
 #include "batch/output.h"
 #include "batch/plan.h"
+#include "batch/plots.h"
 #include "batch/source.h"
 #include "spectrum/host.h"
 
@@ -78,7 +79,7 @@ int batch_main(int argc, char** argv) {
   app.footer(
       "Exit status: 0 every row fitted, 1 the output was written but some rows are failures, "
       "2 bad input (nothing written).");
-  std::string lines_path, out_path, experiment, shard_text;
+  std::string lines_path, out_path, experiment, shard_text, plots_dir;
   std::vector<std::string> patterns;
   int jobs = cores();
   bool record = false;
@@ -92,6 +93,9 @@ int batch_main(int argc, char** argv) {
       ->check(CLI::Range(1, 1024));
   app.add_option("--shard", shard_text, "fit only part K of N of the work (K/N, 1 <= K <= N)");
   app.add_option("--out", out_path, "output file, .csv or .json (default: CSV on standard output)");
+  app.add_option("--plots", plots_dir,
+                 "folder for an SVG picture of every fit and index.html, the table of the rows "
+                 "linking to them");
   app.add_flag("--record", record,
                "also store the rows in the experiment's store (table fits; read them back with "
                "'tavrick-store fits')");
@@ -140,11 +144,36 @@ int batch_main(int argc, char** argv) {
   if (shard_n > 1)
     std::erase_if(work, [&](const Work& w) { return !in_shard(w, shard_k, shard_n); });
 
+  // The pictures: each fit's written by its worker while the workspace holds
+  // the fit, every file through a temporary name; the index last.
+  AfterFit after;
+  std::vector<std::string> plot_errors(work.size());
+  if (!plots_dir.empty()) {
+    if (!make_plot_dir(plots_dir, error)) return fail(error);
+    after = [&](const Work& w, const tavrick::results::FitWorkspace& ws, Row* rows) {
+      const auto item = static_cast<std::size_t>(&w - work.data());
+      const std::string name =
+          plot_name(rows[0].spectrum, lines[static_cast<std::size_t>(w.lines.front())].index);
+      const std::string svg = fit_svg(*rows[0].record, ws);
+      if (svg.empty()) {
+        plot_errors[item] = "cannot draw the picture '" + name + "'";
+        return;
+      }
+      if (!write_file(plots_dir + "/" + name, svg, plot_errors[item])) return;
+      for (std::size_t k = 0; k < w.lines.size(); ++k) rows[k].plot = name;
+    };
+  }
+
   Progress progress;
   Meter meter;
   if (isatty(STDERR_FILENO)) progress = std::ref(meter);
-  std::vector<Row> rows = run(spectra, lines, work, jobs, progress);
+  std::vector<Row> rows = run(spectra, lines, work, jobs, progress, after);
   std::stable_sort(rows.begin(), rows.end(), row_less);
+  if (!plots_dir.empty()) {
+    for (const std::string& e : plot_errors)
+      if (!e.empty()) return fail(e);
+    if (!write_file(plots_dir + "/index.html", index_html(rows), error)) return fail(error);
+  }
 
   // The store first: when it refuses the rows, no output claims they were kept.
   if (record) {

@@ -49,7 +49,8 @@ void fit_one(const Spectrum& sp, const Work& w, tavrick::results::FitWorkspace& 
 }  // namespace
 
 std::vector<Row> run(const std::vector<Spectrum>& spectra, const std::vector<Line>& lines,
-                     std::vector<Work>& work, int jobs, const Progress& progress) {
+                     std::vector<Work>& work, int jobs, const Progress& progress,
+                     const AfterFit& after) {
   // Rows laid out in work order before any fit starts: each worker writes
   // only the rows of the items it takes.
   std::vector<std::size_t> first(work.size() + 1, 0);
@@ -77,6 +78,7 @@ std::vector<Row> run(const std::vector<Spectrum>& spectra, const std::vector<Lin
     for (std::size_t j; (j = next.fetch_add(1)) < to_fit.size();) {
       const std::size_t i = to_fit[j];
       fit_one(spectra[static_cast<std::size_t>(work[i].spectrum)], work[i], ws, &rows[first[i]]);
+      if (after && rows[first[i]].record) after(work[i], ws, &rows[first[i]]);
       done.fetch_add(1, std::memory_order_release);
     }
   };

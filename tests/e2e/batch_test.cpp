@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -198,6 +201,7 @@ TEST_F(BatchRun, BadInputWritesNothing) {
       {"energy\n81\n", {"--shard", "1/0"}, "--shard: '1/0' needs 1 <= K <= N"},
       {"energy\n81\n", {"--jobs", "0"}, "--jobs"},
       {"energy\n81\n", {"--bogus"}, "--bogus"},
+      {"energy\n81\n", {"--plots", path("bad.csv") + "/pictures"}, "--plots: cannot create the folder"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args{"--lines", file("bad.csv", c.lines), "--out", path("bad.csv.out")};
@@ -210,6 +214,102 @@ TEST_F(BatchRun, BadInputWritesNothing) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_FALSE(std::ifstream(path("bad.csv.out")).good()) << c.message;
   }
+}
+
+TEST_F(BatchRun, PlotsDrawEachFitAsTavrickSketchDoesAndIndexEveryRow) {
+  // Two detectors, a line beyond their range (rows without a fit) and a
+  // spectrum without a calibration (rows without a plan).
+  const std::string l = file("plots.csv", "energy,fwhm\n81,1.0\n276.4,1.1\n302.9,1.1\n356,1.2\n5000,2\n");
+  const std::vector<std::string> args{"--lines", l, "--spectra", "n42_*A[12]", "--spectra",
+                                      "radware_eu152_be"};
+  std::map<std::string, std::string> first;  // file name -> content, of the run with 2 jobs
+  for (const std::string jobs : {"2", "1"}) {
+    const std::string dir = path("plots-" + jobs);
+    std::vector<std::string> a = args;
+    a.insert(a.end(), {"--jobs", jobs, "--plots", dir, "--out", path("plots-" + jobs + ".csv")});
+    const Result r = batch(a);
+    ASSERT_EQ(r.status, 1) << r.err;
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+      files[e.path().filename().string()] = read(e.path().string());
+    if (first.empty()) {
+      first = files;
+    } else {
+      EXPECT_EQ(files, first) << "the pictures depend on --jobs";
+    }
+  }
+  auto rows = split(read(path("plots-2.csv")), '\n');
+  rows.pop_back();
+  const auto head = split(rows[0], ',');
+  const auto col = [&](const char* name) {
+    return static_cast<std::size_t>(std::find(head.begin(), head.end(), name) - head.begin());
+  };
+  ASSERT_EQ(rows.size(), 16u);  // header, 5 lines in each of 3 spectra
+  const std::string& index = first["index.html"];
+  ASSERT_FALSE(index.empty());
+  // Self-contained: no address beyond the folder, no file but the pictures.
+  EXPECT_EQ(index.find("http"), std::string::npos);
+  EXPECT_EQ(index.find("src="), std::string::npos);
+  const auto body = index.substr(index.find("<tbody>"));
+  std::vector<std::string> trs;
+  for (auto at = body.find("<tr"); at != std::string::npos; at = body.find("<tr", at + 1))
+    trs.push_back(body.substr(at, body.find("</tr>", at) - at));
+  ASSERT_EQ(trs.size(), rows.size() - 1);
+  std::set<std::string> pictures;
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    const auto c = split(rows[i], ',');
+    const std::string& tr = trs[i - 1];
+    EXPECT_NE(tr.find("<td>" + c[col("spectrum")] + "</td>"), std::string::npos) << tr;
+    EXPECT_NE(tr.find(">" + c[col("row_status")] + "</td>"), std::string::npos) << tr;
+    EXPECT_NE(tr.find(">" + c[col("reason")] + "</td>"), std::string::npos) << tr;
+    const bool fitted = !c[col("arguments")].empty();
+    EXPECT_EQ(tr.find("class=\"failed\"") == std::string::npos, c[col("row_status")] == "ok") << tr;
+    const auto href = tr.find("<a href=\"");
+    ASSERT_EQ(href != std::string::npos, fitted) << tr;
+    if (!fitted) continue;
+    const std::string name = tr.substr(href + 9, tr.find('"', href + 9) - href - 9);
+    ASSERT_TRUE(first.count(name)) << name;
+    if (!pictures.insert(name).second) continue;
+    // The picture is tavrick-sketch's picture of the row's command line.
+    std::vector<std::string> sketch = split(c[col("arguments")], ' ');
+    sketch.insert(sketch.begin(), testsupport::bin("tavrick-sketch"));
+    sketch.insert(sketch.end(), {"-sketchlist", "/dev/null", "-sketchformat", "svg"});
+    const Result direct = testsupport::run(sketch, {"TAVRICK_EXPERIMENT=" + db});
+    ASSERT_EQ(direct.status, 0) << c[col("arguments")];
+    EXPECT_EQ(first[name], direct.out) << name;
+  }
+  // 4 fits in each detector; the index and pictures only, no temporary file.
+  EXPECT_EQ(pictures.size(), 8u);
+  EXPECT_EQ(first.size(), pictures.size() + 1);
+}
+
+TEST_F(BatchRun, LinesWithoutFwhmTakeTheFwhmCalibration) {
+  const std::string store = path("fwhm.db");
+  const auto store_cmd = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {testsupport::bin("tavrick-store"), "--experiment", store});
+    return testsupport::run(args);
+  };
+  ASSERT_EQ(store_cmd({"demo"}).status, 0);
+  // A1 in keV; A2 all zero, which stands for none; A3 as its file has it,
+  // in channels.
+  const std::string a = "n42_2006_ba133_hpge_8det_A";
+  ASSERT_EQ(store_cmd({"calibrate", a + "1", "--fwhm", "--unit", "keV", "1.2", "0"}).status, 0);
+  ASSERT_EQ(store_cmd({"calibrate", a + "2", "--fwhm", "0", "0"}).status, 0);
+  const Result r = testsupport::run(
+      {std::string(TAVRICK_BIN_DIR) + "/batch/tavrick-batch", "--lines",
+       file("nofwhm.csv", "energy\n356\n"), "--spectra", "n42_*A[123]"},
+      {"TAVRICK_EXPERIMENT=" + store});
+  EXPECT_EQ(r.status, 1) << r.err;
+  const auto rows = split(r.out, '\n');
+  ASSERT_EQ(rows.size(), 5u) << r.out;
+  // 1.2 keV at 0.1874 keV per channel, as a fwhm cell of 1.2 would give it.
+  EXPECT_EQ(rows[1].rfind(a + "1,356,1,ok,,", 0), 0u) << rows[1];
+  EXPECT_NE(rows[1].find(" -widths 6.4 "), std::string::npos) << rows[1];
+  EXPECT_EQ(rows[2].rfind(a + "2,356,1,no_fwhm,no fwhm given for the line and no FWHM calibration,",
+                          0), 0u) << rows[2];
+  // 5.5567 + 0.00096 ch - 2.9e-8 ch^2 channels at channel 1890.
+  EXPECT_EQ(rows[3].rfind(a + "3,356,1,ok,,", 0), 0u) << rows[3];
+  EXPECT_NE(rows[3].find(" -widths 7.27 "), std::string::npos) << rows[3];
 }
 
 }  // namespace
