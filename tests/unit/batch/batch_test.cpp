@@ -10,6 +10,7 @@
 #include "batch/lines.h"
 #include "batch/output.h"
 #include "batch/plan.h"
+#include "batch/plots.h"
 #include "support/process.h"
 
 namespace {
@@ -211,6 +212,49 @@ TEST_F(Batch, LineWidthFromTheFwhmCalibration) {
       EXPECT_EQ(work[0].reason, c.reason) << c.calibration;
     }
   }
+}
+
+TEST_F(Batch, PictureNamesAndTheIndexPage) {
+  // Names: one per spectrum and line, safe in a folder and a link; a name
+  // that had to change carries its hash, so two never meet.
+  const struct {
+    const char* spectrum;
+    const char* prefix;
+  } cases[] = {{"ge1", "ge1.line3.svg"},   {"Ge-1_a.b", "Ge-1_a.b.line3.svg"},
+               {"a/b", "a_b-"},            {"a_b", "a_b.line3.svg"},
+               {"..", "_..-"},             {"<x> &\"'", "_x___"},
+               {"", "_-"}};
+  std::set<std::string> names;
+  for (const auto& c : cases) {
+    const std::string n = batch::plot_name(c.spectrum, 3);
+    EXPECT_EQ(n.rfind(c.prefix, 0), 0u) << c.spectrum << ": " << n;
+    EXPECT_EQ(n.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-."),
+              std::string::npos) << n;
+    EXPECT_TRUE(n.ends_with(".line3.svg")) << n;
+    EXPECT_TRUE(names.insert(n).second) << n;
+  }
+  EXPECT_EQ(batch::plot_name(std::string(100, 'a'), 1).size(), 64u + 9u + 10u);
+
+  // The page: a row per row, failures marked, texts escaped, links only
+  // where a picture is.
+  spectra[0].name = "<b>&";
+  const auto l = lines("energy,fwhm\n60,2.5\n900,2.5\n");
+  auto work = batch::plan(spectra, l);
+  auto rows = batch::run(spectra, l, work, 1);
+  rows[0].plot = batch::plot_name(rows[0].spectrum, 1);
+  const std::string page = batch::index_html(rows);
+  std::size_t trs = 0;
+  for (auto at = page.find("<tr", page.find("<tbody>")); at != std::string::npos; at = page.find("<tr", at + 1)) ++trs;
+  EXPECT_EQ(trs, rows.size());
+  EXPECT_EQ(page.find("<b>"), std::string::npos);
+  EXPECT_NE(page.find("<td>&lt;b&gt;&amp;</td>"), std::string::npos);
+  EXPECT_NE(page.find("<a href=\"" + rows[0].plot + "\">"), std::string::npos);
+  std::size_t links = 0, failures = 0;
+  for (auto at = page.find("<a href"); at != std::string::npos; at = page.find("<a href", at + 1)) ++links;
+  for (auto at = page.find("class=\"failed\""); at != std::string::npos; at = page.find("class=\"failed\"", at + 1)) ++failures;
+  EXPECT_EQ(links, 1u);
+  EXPECT_EQ(failures, 2u);  // 900 keV lies beyond both spectra
+  EXPECT_EQ(page.find("http"), std::string::npos);
 }
 
 }  // namespace
