@@ -191,9 +191,10 @@ constexpr const char* kScript = R"(<script>
 
 // The column's name in "#sort=": its head in plain letters.
 const char* sort_name(std::size_t c) {
-  static constexpr const char* kNames[] = {
-      "spectrum", "line_energy", "line", "row_status", "reason", "peak", "energy", "energy_error",
-      "fwhm_energy", "centroid", "area", "area_error", "chisq_per_dof", "status", "picture"};
+  static constexpr const char* kNames[] = {"spectrum",      "line_energy", "line",   "row_status",
+                                           "reason",        "peak",        "energy", "energy_error",
+                                           "fwhm_energy",   "centroid",    "area",   "area_error",
+                                           "chisq_per_dof", "status",      "picture"};
   return kNames[c];
 }
 
@@ -220,8 +221,7 @@ std::string plot_name(const std::string& spectrum, int line) {
   return safe;
 }
 
-std::string fit_svg(const tavrick::results::Record& rec,
-                    const tavrick::results::FitWorkspace& ws) {
+std::string fit_svg(const tavrick::results::Record& rec, const tavrick::results::FitWorkspace& ws) {
   const int ilo = ws.first();
   const int ihi = ws.last();
   if (ihi < ilo || ilo < 0) return {};
@@ -298,8 +298,9 @@ std::string index_html(const std::vector<Row>& rows) {
     for (std::size_t c = 0; c < cs.size(); ++c) {
       const Column& col = kColumns[c];
       if (c + 1 == cs.size()) {
-        o += cs[c].text.empty() ? std::string("<td></td>")
-                                : "<td><a href=\"" + tavrick::xml_text(cs[c].text) + "\">svg</a></td>";
+        o += cs[c].text.empty()
+                 ? std::string("<td></td>")
+                 : "<td><a href=\"" + tavrick::xml_text(cs[c].text) + "\">svg</a></td>";
         continue;
       }
       if (col.numeric) {

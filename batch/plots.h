@@ -20,8 +20,7 @@ std::string plot_name(const std::string& spectrum, int line);
 
 // The SVG picture of the fit of rec, which ws holds (the fit just done on it),
 // as tavrick-sketch -sketchformat svg draws the same fit from rec.arguments.
-std::string fit_svg(const tavrick::results::Record& rec,
-                    const tavrick::results::FitWorkspace& ws);
+std::string fit_svg(const tavrick::results::Record& rec, const tavrick::results::FitWorkspace& ws);
 
 // The index page: a table of the rows (in their order), sortable by a click
 // on a column's head, each fitted row linking to its picture (Row::plot).

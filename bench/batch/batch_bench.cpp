@@ -70,9 +70,9 @@ void BM_BatchFits(benchmark::State& state) {
     failed = static_cast<std::size_t>(std::count_if(rows.begin(), rows.end(), batch::failed));
     benchmark::DoNotOptimize(rows.data());
   }
-  state.counters["fits/s"] = benchmark::Counter(static_cast<double>(work.size()) *
-                                                    static_cast<double>(state.iterations()),
-                                                benchmark::Counter::kIsRate);
+  state.counters["fits/s"] =
+      benchmark::Counter(static_cast<double>(work.size()) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
   state.counters["failed"] = static_cast<double>(failed);
 }
 // CPU time is the whole process's, over all threads: on 2 threads it stays
@@ -124,8 +124,8 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   const double one = reporter.rate(1), two = reporter.rate(2);
   if (one > 0.0 && two > 0.0) {
-    std::printf("\n1000 fits: %.0f fits/s on 1 thread, %.0f fits/s on 2 threads: %.2f times\n",
-                one, two, two / one);
+    std::printf("\n1000 fits: %.0f fits/s on 1 thread, %.0f fits/s on 2 threads: %.2f times\n", one,
+                two, two / one);
   }
   return 0;
 }
