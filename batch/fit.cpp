@@ -72,7 +72,10 @@ std::vector<Row> run(const std::vector<Spectrum>& spectra, const std::vector<Lin
     if (w.status == "ok") to_fit.push_back(i);
   }
 
-  std::atomic<std::size_t> next{0}, done{0};
+  // The two counters every worker writes, each on a cache line of its own,
+  // away from the vectors the workers read.
+  alignas(64) std::atomic<std::size_t> next{0};
+  alignas(64) std::atomic<std::size_t> done{0};
   const auto worker = [&] {
     tavrick::results::FitWorkspace ws;
     for (std::size_t j; (j = next.fetch_add(1)) < to_fit.size();) {
