@@ -39,7 +39,8 @@ const Setup& setup() {
     std::mt19937_64 rng(20261208);
     for (int k = 0; k < 250; ++k) {
       batch::Spectrum sp;
-      sp.name = "s" + std::to_string(1000 + k);
+      sp.name = "s";
+      sp.name += std::to_string(1000 + k);
       sp.size = 1200;
       sp.poly = {10.0, 0.5};
       const double shift = 0.2 * (k % 7);
