@@ -281,6 +281,24 @@ TEST_F(BatchRun, PlotsDrawEachFitAsTavrickSketchDoesAndIndexEveryRow) {
   // 4 fits in each detector; the index and pictures only, no temporary file.
   EXPECT_EQ(pictures.size(), 8u);
   EXPECT_EQ(first.size(), pictures.size() + 1);
+
+  // Shards in folders of their own: together the same pictures, each index
+  // its own rows.
+  std::map<std::string, std::string> joined;
+  for (int k = 1; k <= 2; ++k) {
+    const std::string dir = path("plots-shard" + std::to_string(k));
+    std::vector<std::string> a = args;
+    a.insert(a.end(), {"--shard", std::to_string(k) + "/2", "--plots", dir});
+    ASSERT_LE(batch(a).status, 1);
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+      const std::string name = e.path().filename().string();
+      if (name == "index.html") continue;
+      EXPECT_TRUE(joined.emplace(name, read(e.path().string())).second) << name;
+    }
+    EXPECT_NE(read(dir + "/index.html"), index);
+  }
+  first.erase("index.html");
+  EXPECT_EQ(joined, first);
 }
 
 TEST_F(BatchRun, LinesWithoutFwhmTakeTheFwhmCalibration) {
