@@ -180,6 +180,7 @@ int batch_main(int argc, char** argv) {
     std::vector<std::string> words(argv, argv + argc);
     words[0] = "tavrick-batch";
     std::vector<spectrum::FitRecord> fits;
+    fits.reserve(rows.size());
     const std::string command = command_line(words), time = utc_now();
     for (const Row& r : rows)
       fits.push_back({0, r.spectrum, r.energy, r.status, row_json(r), command, time,

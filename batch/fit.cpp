@@ -78,7 +78,7 @@ std::vector<Row> run(const std::vector<Spectrum>& spectra, const std::vector<Lin
   alignas(64) std::atomic<std::size_t> done{0};
   const auto worker = [&] {
     tavrick::results::FitWorkspace ws;
-    for (std::size_t j; (j = next.fetch_add(1)) < to_fit.size();) {
+    for (std::size_t j = 0; (j = next.fetch_add(1)) < to_fit.size();) {
       const std::size_t i = to_fit[j];
       fit_one(spectra[static_cast<std::size_t>(work[i].spectrum)], work[i], ws, &rows[first[i]]);
       if (after && rows[first[i]].record) after(work[i], ws, &rows[first[i]]);
