@@ -24,6 +24,7 @@ struct FitWorkspace::Arrays {
   std::array<double, kMaxPeaks> pos{};
   std::array<double, kMaxPeaks> fwhmin{};
   std::array<double, kMaxPeaks> fwloin{};
+  hpge::Config hpge;  // set by each germanium-shape fit before the engine sees it
   // The channels the latest fit filled (none: first > last).
   int first = 0;
   int last = -1;
@@ -35,6 +36,7 @@ namespace {
 struct Flags {
   int iskew = 0;
   int ilor = 0;
+  int ihpge = 0;
   int ifixwd = 0;
   int idiffwd = 1;
   int ifixcn = 0;
@@ -49,6 +51,7 @@ struct Flags {
   double widlo = 0.0;
   int ipksch = 10;
   Weighting weights = Weighting::data;
+  hpge::Config hpge;  // shape hpge: start values in single precision, holds
 };
 
 double single(double v) { return static_cast<double>(static_cast<float>(v)); }
@@ -75,6 +78,48 @@ bool positive(const std::array<double, kMaxPeaks>& vals, std::size_t n) {
                      [](double v) { return v > 0.0; });
 }
 
+// The germanium shape's options as the command reads them (-tail, -step,
+// -hightail, -hold, last of all): values in single precision, the same
+// ranges and messages. Without r.hpge the command's defaults: R 10, BETA half
+// the first width, STEP 0.25, no high-side tail, nothing held. The high-side
+// tail is asked for by high or a nonzero RH or BETAH, and is part of the
+// model when both are above 0 (-hightail 0 1 fits none). The width and
+// centroid options come from widthopt and peakopt.
+std::string hpge_options(const FitRequest& r, Flags& f) {
+  hpge::Config c;
+  c.start = {10.0, 0.0, 0.25, 0.0, 0.0};
+  if (r.hpge) {
+    const hpge::Config& q = *r.hpge;
+    c.start.r = single(q.start.r);
+    c.start.beta = single(q.start.beta);
+    if (!(c.start.r >= 0.0 && c.start.r <= 100.0) || !(c.start.beta > 0.0)) {
+      return "bad TAIL argument (R 0..100, BETA above 0)";
+    }
+    c.start.step = single(q.start.step);
+    if (!std::isfinite(c.start.step)) return "bad STEP argument";
+    if (q.high || q.start.rh != 0.0 || q.start.betah != 0.0) {
+      c.start.rh = single(q.start.rh);
+      c.start.betah = single(q.start.betah);
+      if (!(c.start.rh >= 0.0 && c.start.rh <= 100.0) || !(c.start.betah > 0.0)) {
+        return "bad HIGHTAIL argument (RH 0..100, BETAH above 0)";
+      }
+    }
+    c.holdr = q.holdr;
+    c.holdbeta = q.holdbeta;
+    c.holdstep = q.holdstep;
+    c.holdrh = q.holdrh;
+    c.holdbetah = q.holdbetah;
+  }
+  if (c.start.beta == 0.0) c.start.beta = 0.5 * f.width;
+  c.high = c.start.rh > 0.0 && c.start.betah > 0.0;
+  c.widths = f.ifixwd != 0    ? hpge::Widths::given
+             : f.idiffwd == 0 ? hpge::Widths::common
+                              : hpge::Widths::free;
+  c.centroidsHeld = f.ifixcn != 0;
+  f.hpge = c;
+  return {};
+}
+
 // The option phase of the command on a request: the same checks in the same
 // order with the same messages.
 std::string options(const FitRequest& r, Flags& f) {
@@ -86,6 +131,8 @@ std::string options(const FitRequest& r, Flags& f) {
     f.iskew = 2;
   } else if (r.shape == "lorentz") {
     f.ilor = 1;
+  } else if (r.shape == "hpge") {
+    f.ihpge = 1;
   } else {
     return "bad SHAPE argument (gauss|skew|skewtail|lorentz)" + r.shape;
   }
@@ -145,7 +192,7 @@ std::string options(const FitRequest& r, Flags& f) {
   if (f.iskew == 2 && (wsame || (wdifferent && f.ifixcn == 1))) {
     return "SHAPE=skewtail requires WIDTHOPT=given";
   }
-  if (f.iskew == 0 && f.ilor == 0 && wdifferent && f.ifixcn == 1) {
+  if (f.iskew == 0 && f.ilor == 0 && f.ihpge == 0 && wdifferent && f.ifixcn == 1) {
     return "SHAPE=gauss with PEAKOPT=given requires WIDTHOPT=same|given";
   }
   if (r.search < 0 || r.search > kMaxCh) return "bad SEARCH argument (an integer 0..65536)";
@@ -159,6 +206,7 @@ std::string options(const FitRequest& r, Flags& f) {
   } else {
     return "bad WEIGHTS argument (data|fit|poisson)" + r.weights;
   }
+  if (f.ihpge != 0) return hpge_options(r, f);
   return {};
 }
 
@@ -202,6 +250,7 @@ FitRequest as_fitted(const FitRequest& r, const Flags& f) {
   q.order = r.order;
   q.search = r.search;
   q.weights = r.weights;
+  if (f.ihpge != 0) q.hpge = f.hpge;
   q.calibration = r.calibration;
   return q;
 }
@@ -292,6 +341,11 @@ std::string fit(const FitRequest& req, FitWorkspace& ws, Record& rec, std::FILE*
   k.ifixwd = f.ifixwd;
   k.ifixcn = f.ifixcn;
   k.ilor = f.ilor;
+  k.hpge = nullptr;
+  if (f.ihpge != 0) {
+    a.hpge = f.hpge;
+    k.hpge = &a.hpge;
+  }
   k.total = 0.0;
   k.fit = a.fit.data();
   k.peaks = a.peaks.data();

@@ -39,14 +39,17 @@ struct FitRequest {
   std::vector<double> peaks;           // -peaks: position guesses, in channels
   std::vector<double> widths;          // -widths: FWHM in channels
   std::vector<double> skews;           // -skews: low-side FWHM; may be empty
-  std::string shape = "gauss";         // -shape: gauss|skew|skewtail|lorentz
+  std::string shape = "gauss";         // -shape: gauss|skew|skewtail|lorentz|hpge
   std::string widthopt = "different";  // -widthopt: different|same|given
   std::string peakopt = "different";   // -peakopt: different|given
   int order = 2;                       // -order: background polynomial order 0..5
   int search = 10;                     // -search: peak-search half-width, 0 for none
   std::string weights = "data";        // -weights: data|fit|poisson
-  // -shape hpge: -tail, -step, -hightail and -hold, and the width and
-  // centroid options as the engine takes them.
+  // -shape hpge: start.r and start.beta are -tail, start.step -step,
+  // start.rh and start.betah -hightail (asked for by high or a nonzero value;
+  // RH 0 leaves the tail out), the hold flags -hold. None: the command's
+  // defaults (-tail 10 and half the first width, -step 0.25). widths and
+  // centroidsHeld are taken from widthopt and peakopt. Other shapes ignore it.
   std::optional<hpge::Config> hpge;
   // The spectrum's energy calibration, if any: the record's energies come from it.
   std::optional<Calibration> calibration;

@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -16,6 +18,8 @@
 
 #include "results/file.h"
 #include "results/fit.h"
+#include "support/files.h"
+#include "support/store.h"
 
 namespace {
 
@@ -95,6 +99,45 @@ TEST_F(Results, RefusesRequestsWithTheCommandsMessages) {
       {[](FitRequest& r) { r.search = -1; }, "bad SEARCH argument (an integer 0..65536)"},
       {[](FitRequest& r) { r.weights = "Poisson"; },
        "bad WEIGHTS argument (data|fit|poisson)Poisson"},
+      {[](FitRequest& r) {
+         r.shape = "hpge";
+         r.hpge = tavrick::hpge::Config{};
+         r.hpge->start.r = 101.0;
+       },
+       "bad TAIL argument (R 0..100, BETA above 0)"},
+      {[](FitRequest& r) {
+         r.shape = "hpge";
+         r.hpge = tavrick::hpge::Config{};
+         r.hpge->start.beta = 0.0;
+       },
+       "bad TAIL argument (R 0..100, BETA above 0)"},
+      {[](FitRequest& r) {
+         r.shape = "hpge";
+         r.hpge = tavrick::hpge::Config{};
+         r.hpge->start.step = NAN;
+       },
+       "bad STEP argument"},
+      {[](FitRequest& r) {
+         r.shape = "hpge";
+         r.hpge = tavrick::hpge::Config{};
+         r.hpge->high = true;
+       },
+       "bad HIGHTAIL argument (RH 0..100, BETAH above 0)"},
+      {[](FitRequest& r) {
+         r.shape = "hpge";
+         r.hpge = tavrick::hpge::Config{};
+         r.hpge->start.rh = 3.0;
+         r.hpge->start.betah = -1.0;
+       },
+       "bad HIGHTAIL argument (RH 0..100, BETAH above 0)"},
+      // The shape's options are checked last, as the command reads them.
+      {[](FitRequest& r) {
+         r.shape = "hpge";
+         r.hpge = tavrick::hpge::Config{};
+         r.hpge->start.r = -1.0;
+         r.weights = "x";
+       },
+       "bad WEIGHTS argument (data|fit|poisson)x"},
       {[](FitRequest& r) { r.peaks = {NAN}; }, "PEAKS must be finite"},
       {[](FitRequest& r) { r.widths = {1e39}; }, "WIDTHS must be finite"},
       {[](FitRequest& r) { r.lo = -1; }, "first peak lies ouside spectrum: line"},
@@ -225,6 +268,84 @@ TEST_F(Results, SearchAndWeightsAreRecordedAndRepeated) {
         << c.weights;
     EXPECT_NE(to_json(rec).find("\"search\": " + std::to_string(c.search)), std::string::npos);
     EXPECT_NEAR(rec.peaks[0].area, 1000.0 * 1.772453851 * 5.0 / 1.665109223, 60.0) << c.weights;
+  }
+}
+
+// A germanium-shape request gives the results file the command gives for
+// the record's arguments, byte for byte, on a line with a low-side tail and a
+// step.
+TEST_F(Results, HpgeRequestGivesTheCommandsResultsFile) {
+  std::vector<std::int32_t> line(200);
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const double u = static_cast<double>(i) - 100.0;
+    const double x = u / 3.0;
+    const double tail = u < 0.0 ? 150.0 * std::exp(u / 2.0) + 20.0 : 0.0;
+    line[i] = static_cast<std::int32_t>(std::lround(50.0 + 1000.0 * std::exp(-x * x) + tail));
+  }
+  std::vector<double> counts(line.begin(), line.end());
+  testsupport::TestStore store;
+  store.add("line", 0, line);
+
+  using tavrick::hpge::Config;
+  const auto with = [](auto set) {
+    Config c;
+    set(c);
+    return std::optional<Config>(c);
+  };
+  struct Case {
+    const char* name;
+    std::optional<Config> hpge;
+    const char* widthopt;
+    const char* peakopt;
+    const char* weights;
+    std::vector<std::string> shape;  // the record's arguments after -order 1
+  };
+  const std::vector<Case> cases{
+      {"defaults", std::nullopt, "different", "different", "data",
+       {"-tail", "10", "2.2", "-step", "0.25"}},
+      {"high tail held, one width",
+       with([](Config& c) {
+         c.start = {5.0, 1.0, 0.5, 3.0, 0.8};
+         c.holdrh = c.holdbetah = true;
+       }),
+       "same", "different", "data",
+       {"-tail", "5", "1", "-step", "0.5", "-hightail", "3", "0.8", "-hold", "rh", "betah"}},
+      {"all held, widths and centroid given",
+       with([](Config& c) {
+         c.start = {12.5, 1.5, 1.0, 0.0, 0.0};
+         c.holdr = c.holdbeta = c.holdstep = true;
+       }),
+       "given", "given", "data",
+       {"-tail", "12.5", "1.5", "-step", "1", "-hold", "r", "beta", "step"}},
+      {"no high tail with RH 0, Poisson",
+       with([](Config& c) { c.start = {8.0, 2.0, 0.3, 0.0, 1.0}; }), "different", "different",
+       "poisson", {"-weights", "poisson", "-tail", "8", "2", "-step", "0.3"}},
+  };
+  for (const auto& c : cases) {
+    FitRequest r = request();
+    r.counts = counts;
+    r.shape = "hpge";
+    r.hpge = c.hpge;
+    r.widthopt = c.widthopt;
+    r.peakopt = c.peakopt;
+    r.weights = c.weights;
+    Record rec;
+    ASSERT_EQ(fit(r, ws_, rec), "") << c.name;
+    std::vector<std::string> want{"-spectrum", "line",     "-limit",    "70",     "130",
+                                  "-peaks",    "101",      "-widths",   "4.4",    "-shape",
+                                  "hpge",      "-widthopt", c.widthopt, "-peakopt", c.peakopt,
+                                  "-order",    "1"};
+    want.insert(want.end(), c.shape.begin(), c.shape.end());
+    EXPECT_EQ(rec.arguments, want) << c.name;
+    ASSERT_TRUE(rec.hpge.has_value()) << c.name;
+    EXPECT_EQ(rec.hpge->high, c.hpge && c.hpge->start.rh > 0.0) << c.name;
+
+    auto args = rec.arguments;
+    const std::string path = (dir_ / "command.json").string();
+    args.insert(args.end(), {"-results", path});
+    const auto run = store.run(args);
+    ASSERT_EQ(run.status, 0) << c.name << run.out;
+    EXPECT_EQ(testsupport::slurp(path), to_json(rec)) << c.name;
   }
 }
 
