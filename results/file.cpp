@@ -212,6 +212,17 @@ std::string to_csv(const Record& rec) {
                            "fwhm_energy",
                            "fwhm_energy_error",
                            "arguments"});
+  // The germanium shape's own values come after the arguments, so the
+  // columns of the other shapes stay what they were: the Gaussian's centroid,
+  // then each shape parameter (RH and BETAH empty without a high-side tail).
+  static constexpr const char* kShapeParams[] = {"r", "beta", "step", "rh", "betah"};
+  if (rec.hpge) {
+    head.insert(head.end(), {"position", "position_error", "position_error_scaled"});
+    for (const char* p : kShapeParams) {
+      const std::string n = std::string("hpge_") + p;
+      head.insert(head.end(), {n, n + "_error", n + "_error_scaled", n + "_held"});
+    }
+  }
 
   // The fit-wide fields every line repeats.
   std::vector<std::string> fit{rec.program,
@@ -250,6 +261,18 @@ std::string to_csv(const Record& rec) {
   }
   std::string args;
   for (const auto& a : rec.arguments) args += (args.empty() ? "" : " ") + a;
+  std::vector<std::string> shape;
+  if (rec.hpge) {
+    const HpgeRecord& h = *rec.hpge;
+    for (const ShapeParam* p : {&h.r, &h.beta, &h.step, &h.rh, &h.betah}) {
+      if ((p == &h.rh || p == &h.betah) && !h.high) {
+        shape.insert(shape.end(), 4, std::string());
+        continue;
+      }
+      shape.insert(shape.end(), {csv_num(p->value), csv_num(p->error), csv_num(p->error_scaled),
+                                 p->held ? "true" : "false"});
+    }
+  }
 
   std::string out;
   const auto line = [&out](const std::vector<std::string>& fields) {
@@ -291,6 +314,12 @@ std::string to_csv(const Record& rec) {
     row.push_back(std::to_string(++n));
     for (double x : v) row.push_back(csv_num(x));
     row.push_back(args);
+    if (rec.hpge) {
+      for (double x : {p.position, p.position_error, p.position_error_scaled}) {
+        row.push_back(csv_num(x));
+      }
+      row.insert(row.end(), shape.begin(), shape.end());
+    }
     line(row);
   }
   return out;

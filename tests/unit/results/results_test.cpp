@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -301,25 +303,38 @@ TEST_F(Results, HpgeRequestGivesTheCommandsResultsFile) {
     std::vector<std::string> shape;  // the record's arguments after -order 1
   };
   const std::vector<Case> cases{
-      {"defaults", std::nullopt, "different", "different", "data",
+      {"defaults",
+       std::nullopt,
+       "different",
+       "different",
+       "data",
        {"-tail", "10", "2.2", "-step", "0.25"}},
       {"high tail held, one width",
        with([](Config& c) {
          c.start = {5.0, 1.0, 0.5, 3.0, 0.8};
          c.holdrh = c.holdbetah = true;
        }),
-       "same", "different", "data",
+       "same",
+       "different",
+       "data",
        {"-tail", "5", "1", "-step", "0.5", "-hightail", "3", "0.8", "-hold", "rh", "betah"}},
       {"all held, widths and centroid given",
        with([](Config& c) {
          c.start = {12.5, 1.5, 1.0, 0.0, 0.0};
          c.holdr = c.holdbeta = c.holdstep = true;
        }),
-       "given", "given", "data",
+       "given",
+       "given",
+       "data",
        {"-tail", "12.5", "1.5", "-step", "1", "-hold", "r", "beta", "step"}},
       {"no high tail with RH 0, Poisson",
-       with([](Config& c) { c.start = {8.0, 2.0, 0.3, 0.0, 1.0}; }), "different", "different",
-       "poisson", {"-weights", "poisson", "-tail", "8", "2", "-step", "0.3"}},
+       with([](Config& c) {
+         c.start = {8.0, 2.0, 0.3, 0.0, 1.0};
+       }),
+       "different",
+       "different",
+       "poisson",
+       {"-weights", "poisson", "-tail", "8", "2", "-step", "0.3"}},
   };
   for (const auto& c : cases) {
     FitRequest r = request();
@@ -331,21 +346,40 @@ TEST_F(Results, HpgeRequestGivesTheCommandsResultsFile) {
     r.weights = c.weights;
     Record rec;
     ASSERT_EQ(fit(r, ws_, rec), "") << c.name;
-    std::vector<std::string> want{"-spectrum", "line",     "-limit",    "70",     "130",
-                                  "-peaks",    "101",      "-widths",   "4.4",    "-shape",
-                                  "hpge",      "-widthopt", c.widthopt, "-peakopt", c.peakopt,
-                                  "-order",    "1"};
+    std::vector<std::string> want{"-spectrum", "line",     "-limit",  "70",     "130",  "-peaks",
+                                  "101",       "-widths",  "4.4",     "-shape", "hpge", "-widthopt",
+                                  c.widthopt,  "-peakopt", c.peakopt, "-order", "1"};
     want.insert(want.end(), c.shape.begin(), c.shape.end());
     EXPECT_EQ(rec.arguments, want) << c.name;
     ASSERT_TRUE(rec.hpge.has_value()) << c.name;
     EXPECT_EQ(rec.hpge->high, c.hpge && c.hpge->start.rh > 0.0) << c.name;
 
-    auto args = rec.arguments;
-    const std::string path = (dir_ / "command.json").string();
-    args.insert(args.end(), {"-results", path});
-    const auto run = store.run(args);
-    ASSERT_EQ(run.status, 0) << c.name << run.out;
-    EXPECT_EQ(testsupport::slurp(path), to_json(rec)) << c.name;
+    for (const char* ext : {".json", ".csv"}) {
+      auto args = rec.arguments;
+      const std::string path = (dir_ / (std::string("command") + ext)).string();
+      args.insert(args.end(), {"-results", path});
+      const auto run = store.run(args);
+      ASSERT_EQ(run.status, 0) << c.name << run.out;
+      EXPECT_EQ(testsupport::slurp(path), render(rec, *format_of(path))) << c.name;
+    }
+
+    // The CSV: the other shapes' columns, then the Gaussian's centroid and
+    // the shape parameters; RH and BETAH empty without a high-side tail.
+    const std::string csv = to_csv(rec);
+    const std::string head = csv.substr(0, csv.find('\n'));
+    const std::string plain = to_csv(Record{});
+    EXPECT_EQ(head.rfind(plain.substr(0, plain.find('\n')) + ",position,", 0), 0u) << c.name;
+    const std::string row =
+        csv.substr(head.size() + 1, csv.find('\n', head.size() + 1) - head.size() - 1);
+    std::istringstream h(head), v(row);
+    std::map<std::string, std::string> field;
+    for (std::string n, x; std::getline(h, n, ',') && std::getline(v, x, ',');) field[n] = x;
+    EXPECT_EQ(std::stod(field["position"]), rec.peaks[0].position) << c.name;
+    EXPECT_EQ(std::stod(field["hpge_beta"]), rec.hpge->beta.value) << c.name;
+    EXPECT_EQ(field["hpge_r_held"], rec.hpge->r.held ? "true" : "false") << c.name;
+    EXPECT_EQ(field["hpge_betah_held"].empty(), !rec.hpge->high) << c.name;
+    EXPECT_EQ(std::count(row.begin(), row.end(), ','), std::count(head.begin(), head.end(), ','))
+        << c.name;
   }
 }
 
