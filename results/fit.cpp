@@ -266,7 +266,8 @@ void FitWorkspace::Free::operator()(Arrays* a) const { std::free(a); }
 
 // Zeroed pages from calloc: only the pages of the channels a fit touches are
 // ever faulted in. Arrays holds arrays and scalars whose initial values are
-// all zero bits, so the zeroed block is a value-initialised Arrays.
+// all zero bits, so the zeroed block is a value-initialised Arrays; its
+// hpge::Config alone has other defaults, and a fit assigns it before use.
 static_assert(std::is_aggregate_v<FitWorkspace::Arrays> &&
               std::is_trivially_destructible_v<FitWorkspace::Arrays>);
 

@@ -228,7 +228,8 @@ TEST_F(Hpge, CleanLinesAgreeWithGf3) {
     if (w.below < 0) {
       args.insert(args.end(), {"-tail", "11.36", "0.76", "-step", "0.5", "-hold", "rh", "betah"});
     } else {
-      // The shape at the weak line's guess, from the calibration fits.
+      // The shape at the weak line's guess (its window's last peak), from
+      // the calibration fits.
       const Json& lo = fits[static_cast<std::size_t>(w.below)];
       const Json& hi = fits[static_cast<std::size_t>(w.above)];
       const double c0 = lo["peaks"][0]["centroid"].get<double>();
