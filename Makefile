@@ -18,8 +18,10 @@ PACKAGE_PACKAGES = dpkg-dev
 BENCH_PACKAGES = fityk python3-lmfit python3-scipy
 # the Python module (make python, make test) these,
 PYTHON_PACKAGES = pybind11-dev python3-dev python3-numpy
-# and the fuzz targets these.
+# the fuzz targets these,
 FUZZ_PACKAGES = clang libclang-rt-14-dev
+# and the one-node cluster of test-slurm these.
+SLURM_PACKAGES = slurm-wlm munge
 PACKAGES = $(PROGRAM_PACKAGES) $(TEST_PACKAGES)
 # The picture tests need this (without it they are skipped outside CI).
 RENDER_PACKAGES = chromium
