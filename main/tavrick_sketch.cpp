@@ -170,12 +170,15 @@ int sketch_command(int argc, char** argv, std::FILE*& listing) {
   a.markers = std::span<const double>(opt.marks.data(), static_cast<std::size_t>(opt.nmarks));
   a.iskew = k.iskew;
   a.ilor = k.ilor;
+  a.germanium = k.hpge != nullptr;
+  a.high = k.hpge != nullptr && k.hpge->high;
   a.logflag = opt.logflag;
   a.fitflag = opt.fitflag;
   if (opt.svg) {
     tavrick::SvgPlot p;
     p.sketch = a;
-    p.peaks = tavrick::peak_terms(run->res, k.npeaks, k.ilo, k.ihi, k.iskew, k.ilor);
+    p.peaks = tavrick::peak_terms(run->res, k.npeaks, k.ilo, k.ihi, k.iskew, k.ilor,
+                                  k.hpge != nullptr);
     energy_scale(host, settings, p);
     tavrick::svg(p, stdout);
   } else {

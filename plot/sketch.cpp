@@ -119,7 +119,12 @@ void sketch(const SketchArgs& s, std::FILE* out) {
   if (s.fitflag == 0) return;
 
   const FitResults& r = *s.res;
-  if (s.ilor == 0 && (s.iskew == 0 || s.iskew == 1)) {
+  if (s.germanium) {
+    fortran::write(
+        out,
+        R"f(('XTEXT 3.0 11.0 \C8  KORVEL with germanium peaks:  Chisq=',1PE10.3,' per point'))f",
+        s.chisq);
+  } else if (s.ilor == 0 && (s.iskew == 0 || s.iskew == 1)) {
     fortran::write(
         out,
         R"f(('XTEXT 3.0 11.0 \C8  KORVEL with Gaussians:  Chisq=',     1PE10.3,' per point'))f",
@@ -187,6 +192,18 @@ void sketch(const SketchArgs& s, std::FILE* out) {
     if (s.iskew != 0) {
       fortran::write(out, R"f(('XTEXT 3.0 ',F4.1,' \C8',45X,F7.2,'+/-',F6.2))f", y, r.fwlfit[n],
                      r.fwlerr[n]);
+      y = y - sp(0.3f);
+    }
+  }
+  if (s.germanium) {
+    // The shape parameters common to the window's peaks, under the rows.
+    constexpr fortran::Format kShapeRow = R"f(('XTEXT 3.0 ',F4.1,' \C8  ',A,F9.3,'+/-',F8.3))f";
+    const char* const names[] = {"Tail R (%)  ", "Tail BETA   ", "Step (%)    ",
+                                 "High RH (%) ", "High BETAH  "};
+    const int count = s.high ? 5 : 3;
+    for (int j = 0; j < count; ++j) {
+      const auto n = static_cast<std::size_t>(j);
+      fortran::write(out, kShapeRow, y, names[n], r.shapefit[n], r.shapeerr[n]);
       y = y - sp(0.3f);
     }
   }

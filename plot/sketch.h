@@ -27,6 +27,8 @@ struct SketchArgs {
   std::span<const double> markers;  // channel positions of vertical markers
   int iskew = 0;                    // 0 symmetric, 1 skew, 2 skewtail
   int ilor = 0;                     // 1: Lorentzian
+  bool germanium = false;           // the germanium shape (res->shapefit holds its parameters)
+  bool high = false;                // ... with a high-side tail
   int logflag = 0;                  // not 0: logarithmic count axis
   int fitflag = 0;                  // not 0: curves, markers and the result text block
 };

@@ -234,6 +234,36 @@ TEST(Sketch, LorentzianSecondRowStandsOneLineLower) {
             lines.end());
 }
 
+// The germanium shape names itself and lists its shape parameters under the
+// peak rows: three, or five with the high-side tail.
+TEST(Sketch, GermaniumShapeParametersStandUnderThePeakRows) {
+  for (const bool high : {false, true}) {
+    Fixture f;
+    f.a.iskew = 0;
+    f.a.germanium = true;
+    f.a.high = high;
+    f.res.shapefit = {11.343, 0.762, 1.116, 2.595, 0.922};
+    f.res.shapeerr = {1.303, 0.033, 0.031, 0.567, 0.091};
+    const auto lines = script(f.a);
+    std::vector<std::string> want = {
+        "XTEXT 3.0  8.6 \\C8  2   131.51+/-   0.09     2642.7+/-     76.3   5.68+/-  0.18",
+        "XTEXT 3.0  8.3 \\C8  Tail R (%)     11.343+/-   1.303",
+        "XTEXT 3.0  8.0 \\C8  Tail BETA       0.762+/-   0.033",
+        "XTEXT 3.0  7.7 \\C8  Step (%)        1.116+/-   0.031",
+        "XTEXT 3.0  7.4 \\C8  High RH (%)     2.595+/-   0.567",
+        "XTEXT 3.0  7.1 \\C8  High BETAH      0.922+/-   0.091",
+    };
+    if (!high) want.resize(4);
+    EXPECT_EQ(std::vector<std::string>(lines.end() - static_cast<std::ptrdiff_t>(want.size()),
+                                       lines.end()),
+              want);
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "XTEXT 3.0 11.0 \\C8  KORVEL with germanium peaks:  Chisq= 7.917E-01 per "
+                        "point"),
+              lines.end());
+  }
+}
+
 TEST(Sketch, SkewtailHasNoCaptionNoColumnTitlesButLowSideLines) {
   Fixture f;
   f.a.iskew = 2;
