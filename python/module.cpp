@@ -109,6 +109,8 @@ struct Options {
   std::vector<double> peaks, widths, skews;
   std::string shape, widthopt, peakopt;
   int order = 2;
+  int search = 10;
+  std::string weights = "data";
 };
 
 res::FitRequest request(const Options& o) {
@@ -123,6 +125,8 @@ res::FitRequest request(const Options& o) {
   r.widthopt = o.widthopt;
   r.peakopt = o.peakopt;
   r.order = o.order;
+  r.search = o.search;
+  r.weights = o.weights;
   return r;
 }
 
@@ -151,18 +155,17 @@ class Store {
     host_.list(all, status);
     if (status != 0) fail();
     py::list out;
-    for (const auto& s : all) {
-      py::dict d;
-      d["name"] = s.name;
-      d["title"] = s.title;
-      d["label"] = s.label;
-      d["base"] = s.base;
-      d["size"] = s.size;
-      d["rows"] = s.rows;
-      d["total"] = s.total;
-      out.append(d);
-    }
+    for (const auto& s : all) out.append(info(s));
     return out;
+  }
+
+  // What the store holds about the named spectrum.
+  py::dict inquire(const std::string& name) {
+    spectrum::Summary s;
+    int status = 0;
+    host_.inquire(ident(name), s, status);
+    if (status != 0) fail();
+    return info(s);
   }
 
   // Channel of the first count and the counts of a 1-D spectrum.
@@ -216,6 +219,24 @@ class Store {
   }
 
  private:
+  // A spectrum's fields; the times in seconds, None when the store has none.
+  static py::dict info(const spectrum::Summary& s) {
+    const auto seconds = [](const std::optional<double>& t) -> py::object {
+      return t ? py::object(py::float_(*t)) : py::object(py::none());
+    };
+    py::dict d;
+    d["name"] = s.name;
+    d["title"] = s.title;
+    d["label"] = s.label;
+    d["base"] = s.base;
+    d["size"] = s.size;
+    d["rows"] = s.rows;
+    d["total"] = s.total;
+    d["live_time"] = seconds(s.live_time);
+    d["real_time"] = seconds(s.real_time);
+    return d;
+  }
+
   spectrum::Ident ident(const std::string& name) {
     spectrum::Ident id{};
     int status = 0;
@@ -244,12 +265,15 @@ PYBIND11_MODULE(_tavrick, m) {
       .def_readwrite("shape", &Options::shape)
       .def_readwrite("widthopt", &Options::widthopt)
       .def_readwrite("peakopt", &Options::peakopt)
-      .def_readwrite("order", &Options::order);
+      .def_readwrite("order", &Options::order)
+      .def_readwrite("search", &Options::search)
+      .def_readwrite("weights", &Options::weights);
   m.def("fit", &fit_counts, py::arg("counts"), py::arg("base"), py::arg("options"),
         py::arg("calibration"), py::arg("report"));
   py::class_<Store>(m, "Store")
       .def(py::init<const std::string&>())
       .def("spectra", &Store::spectra)
+      .def("inquire", &Store::inquire)
       .def("counts", &Store::counts)
       .def("calibration", &Store::calibration)
       .def("fit", &Store::fit);

@@ -6,6 +6,7 @@
 
     with tavrick.Store("experiment.db") as s:
         s.names(); s.counts("ge1"); s.fit("ge1", 80, 160, [121], [4.4])
+        s.info("ge1")["live_time"]
 
 A fit means what the same options of the tavrick command mean and is checked
 the same way: a refused request raises ValueError with the command's message.
@@ -89,18 +90,19 @@ def _numbers(value, name, dims=1):
 
 
 def _options(spectrum, first, last, peaks, widths, shape, widthopt, peakopt, order, skews,
-             weights):
-    if weights is not None:
-        raise ValueError("bad WEIGHTS argument: this engine fits with the counts' weights only")
+             weights, search):
     o = _tavrick.Options()
     for name, v in (("spectrum", spectrum), ("shape", shape), ("widthopt", widthopt),
-                    ("peakopt", peakopt)):
+                    ("peakopt", peakopt), ("weights", weights)):
         if not isinstance(v, str):
             raise TypeError(f"{name} must be a str, not {type(v).__name__}")
         setattr(o, name, v)
     o.first = _int(first, "first")
     o.last = _int(last, "last")
     o.order = _int(order, "order")
+    # Out of range is refused by the engine, in the command's order of checks.
+    search = _int(search, "search")
+    o.search = search if 0 <= search <= 65536 else -1
     o.peaks = _numbers(peaks, "PEAKS").tolist()
     o.widths = _numbers(widths, "WIDTHS").tolist()
     o.skews = [] if skews is None else _numbers(skews, "SKEWS").tolist()
@@ -109,16 +111,19 @@ def _options(spectrum, first, last, peaks, widths, shape, widthopt, peakopt, ord
 
 def fit(counts, first, last, peaks, widths, shape="gauss", widthopt="different",
         peakopt="different", order=2, skews=None, base=0, calibration=None, report=False,
-        spectrum="", weights=None):
+        spectrum="", weights="data", search=10):
     """Fits counts[first-base .. last-base] (channels first..last; counts[0] is
     channel base) with peaks starting at the channels peaks, of FWHM widths.
 
     calibration: None, coefficients [c0, c1, ...] of E(ch), or a store's text
     "POLY keV c0 c1 ...". report=True keeps the engine's printed report in
-    Result.report. weights: only None (the counts' own weights) for now.
+    Result.report. weights: "data" (sqrt of the counts), "fit" (sqrt of the
+    fitted curve) or "poisson" (the Poisson likelihood), as -weights.
+    search: half-width in channels of the search for each peak's start, as
+    -search; 0 starts the fit at the peaks given.
     The interpreter is released while the engine runs."""
     o = _options(spectrum, first, last, peaks, widths, shape, widthopt, peakopt, order, skews,
-                 weights)
+                 weights, search)
     c = _numbers(counts, "COUNTS")
     if calibration is not None and not isinstance(calibration, str):
         calibration = _numbers(calibration, "CALIBRATION").tolist()
@@ -141,8 +146,13 @@ class Store:
         self._s = None
 
     def spectra(self):
-        """Every spectrum as a dict: name, title, label, base, size, rows, total."""
+        """Every spectrum as a dict: name, title, label, base, size, rows, total,
+        live_time, real_time (seconds of measurement; None when not known)."""
         return self._s.spectra()
+
+    def info(self, name):
+        """The named spectrum's dict, as spectra() gives it."""
+        return self._s.inquire(name)
 
     def names(self):
         return [s["name"] for s in self.spectra() if s["name"]]
@@ -159,9 +169,10 @@ class Store:
         return self._s.calibration(name)
 
     def fit(self, name, first, last, peaks, widths, shape="gauss", widthopt="different",
-            peakopt="different", order=2, skews=None, report=False, weights=None):
+            peakopt="different", order=2, skews=None, report=False, weights="data",
+            search=10):
         """The fit `tavrick -spectrum name ...` makes, as a Result equal to its
         -results file."""
         o = _options(name, first, last, peaks, widths, shape, widthopt, peakopt, order, skews,
-                     weights)
+                     weights, search)
         return Result(*self._s.fit(o, bool(report)))

@@ -1,9 +1,11 @@
-"""The module against the tavrick command: every reference case fitted from a
-NumPy array and from the store gives the command's -results file to the last
-bit; bad arguments raise; fits in threads agree with serial ones."""
+"""The module against the tavrick command: every reference case, as it is and
+with other weights and peak searches, fitted from a NumPy array and from the
+store gives the command's -results file to the last bit; bad arguments raise;
+the store gives the spectra's times; fits in threads agree with serial ones."""
 import json
 import os
 import pathlib
+import re
 import subprocess
 import tempfile
 import threading
@@ -15,10 +17,23 @@ import tavrick
 
 BIN = pathlib.Path(os.environ["TAVRICK_BIN_DIR"])
 CASES = pathlib.Path(os.environ["TAVRICK_GOLDEN_DIR"])
+DATA = pathlib.Path(__file__).resolve().parents[2] / "data"
 
 # Command-line options and the keyword each becomes.
 LISTS = {"-peaks": "peaks", "-widths": "widths", "-skews": "skews"}
-WORDS = {"-shape": "shape", "-widthopt": "widthopt", "-peakopt": "peakopt"}
+WORDS = {"-shape": "shape", "-widthopt": "widthopt", "-peakopt": "peakopt", "-weights": "weights"}
+
+# Options added to every reference case: the weights and peak searches, and
+# bad values of them, which must fail with the command's message.
+VARIANTS = [
+    [],
+    ["-weights", "poisson"],
+    ["-search", "0"],
+    ["-weights", "fit", "-search", "3"],
+    ["-weights", "poisson", "-search", "0"],
+    ["-weights", "chi2"],
+    ["-search", "70000"],
+]
 
 
 def case_kwargs(args):
@@ -34,8 +49,8 @@ def case_kwargs(args):
                 j += 1
             kw[LISTS[opt]] = [float(a) for a in args[i + 1:j]]
             i = j
-        elif opt in WORDS or opt in ("-order", "-spectrum"):
-            kw[opt[1:]] = int(args[i + 1]) if opt == "-order" else args[i + 1]
+        elif opt in WORDS or opt in ("-order", "-search", "-spectrum"):
+            kw[opt[1:]] = int(args[i + 1]) if opt in ("-order", "-search") else args[i + 1]
             i += 2
         else:
             raise AssertionError(f"option {opt} not known to the test")
@@ -69,25 +84,29 @@ class ModuleTest(unittest.TestCase):
     def test_every_case_gives_the_command_results_file(self):
         store = tavrick.Store(self.store)
         for name in self.names:
-            with self.subTest(case=name):
-                args, kw, counts, base = self.case(name)
-                out = os.path.join(self.tmp.name, f"{name}.json")
-                cmd = self.command("main/tavrick", *args, "-results", out)
-                spectrum = kw.pop("spectrum")
-                if cmd.returncode != 0:
-                    message = cmd.stdout.strip()
-                    with self.assertRaisesRegex(ValueError, f"^{message}$"):
-                        tavrick.fit(counts, base=base, spectrum=spectrum, **kw)
-                    with self.assertRaisesRegex(ValueError, f"^{message}$"):
-                        store.fit(spectrum, **kw)
-                    continue
-                expected = json.loads(pathlib.Path(out).read_text())
-                from_array = tavrick.fit(counts, base=base, spectrum=spectrum, **kw)
-                self.assertEqual(from_array.to_dict(), expected)
-                self.assertEqual(store.fit(spectrum, **kw).to_dict(), expected)
-                np.testing.assert_array_equal(store.counts(spectrum), counts)
-                self.assertEqual(from_array.peaks[0].area, expected["peaks"][0]["area"])
-                self.assertEqual(len(from_array.fit_curve), expected["channels"])
+            for variant in VARIANTS:
+                with self.subTest(case=name, options=" ".join(variant)):
+                    args, _, counts, base = self.case(name)
+                    args = args + variant
+                    kw = case_kwargs(args)
+                    out = os.path.join(self.tmp.name, f"{name}.json")
+                    pathlib.Path(out).unlink(missing_ok=True)
+                    cmd = self.command("main/tavrick", *args, "-results", out)
+                    spectrum = kw.pop("spectrum")
+                    if cmd.returncode != 0:
+                        message = re.escape(cmd.stdout.strip())
+                        with self.assertRaisesRegex(ValueError, f"^{message}$"):
+                            tavrick.fit(counts, base=base, spectrum=spectrum, **kw)
+                        with self.assertRaisesRegex(ValueError, f"^{message}$"):
+                            store.fit(spectrum, **kw)
+                        continue
+                    expected = json.loads(pathlib.Path(out).read_text())
+                    from_array = tavrick.fit(counts, base=base, spectrum=spectrum, **kw)
+                    self.assertEqual(from_array.to_dict(), expected)
+                    self.assertEqual(store.fit(spectrum, **kw).to_dict(), expected)
+                    np.testing.assert_array_equal(store.counts(spectrum), counts)
+                    self.assertEqual(from_array.peaks[0].area, expected["peaks"][0]["area"])
+                    self.assertEqual(len(from_array.fit_curve), expected["channels"])
 
     def test_report_is_the_command_text_between_braces(self):
         args, kw, counts, base = self.case("sym")
@@ -113,6 +132,11 @@ class ModuleTest(unittest.TestCase):
             (ValueError, "^bad SHAPE argument \\(gauss\\|skew\\|skewtail\\|lorentz\\)hpge$", dict(shape="hpge")),
             (ValueError, "^invalid background polynomial order", dict(order=6)),
             (ValueError, "^bad CALIBRATION", dict(calibration="LINEAR 1 2")),
+            (TypeError, "weights must be a str", dict(weights=None)),
+            (TypeError, "search must be an integer", dict(search="3")),
+            (TypeError, "search must be an integer", dict(search=True)),
+            (ValueError, "^bad SEARCH argument \\(an integer 0..65536\\)$", dict(search=-1)),
+            (ValueError, "^bad SEARCH argument", dict(search=2**40)),
         ]
         for error, message, change in table:
             with self.subTest(message=message):
@@ -121,6 +145,21 @@ class ModuleTest(unittest.TestCase):
                     tavrick.fit(**kw)
         with self.assertRaisesRegex(KeyError, "spectrum not found: nosuch"):
             tavrick.Store(self.store).fit("nosuch", **good)
+
+    def test_store_gives_the_times_of_measurement(self):
+        path = os.path.join(self.tmp.name, "timed.db")
+        env = dict(os.environ, TAVRICK_EXPERIMENT=path)
+        for args in (["init"], ["import", str(DATA / "ortec_eu152_hpge.Chn"), str(CASES / "sym.txt")]):
+            subprocess.run([str(BIN / "tools/tavrick-store"), *args], env=env, check=True,
+                           capture_output=True)
+        with tavrick.Store(path) as store:
+            timed, untimed = store.spectra()
+            self.assertEqual((timed["live_time"], timed["real_time"]), (2289.0, 2454.0))
+            self.assertEqual((untimed["live_time"], untimed["real_time"]), (None, None))
+            self.assertEqual(store.info(timed["name"]), timed)
+            self.assertEqual(store.info("sym"), untimed)
+            with self.assertRaisesRegex(KeyError, "spectrum not found: nosuch"):
+                store.info("nosuch")
 
     def test_threads_agree_with_serial_fits(self):
         jobs = [self.case(n)[1:] for n in self.names if n != "peak-outside"] * 4
