@@ -4,6 +4,7 @@
 #   cmake --install BUILD --prefix PREFIX
 #   PREFIX/bin/tavrick  PREFIX/bin/tavrick-sketch  PREFIX/bin/tavrick-store
 #   PREFIX/share/tavrick/data/...  PREFIX/share/doc/tavrick/README.md
+#   PREFIX/lib/python3/dist-packages/tavrick/  (the Python module, when built)
 include(GNUInstallDirs)
 
 set(TAVRICK_DATA_INSTALL_DIR ${CMAKE_INSTALL_DATADIR}/tavrick/data)
@@ -44,6 +45,15 @@ else()
   # The shared libraries the programs load (libc6, libstdc++6, libsqlite3-0,
   # libpugixml1v5), found by dpkg-shlibdeps (package dpkg-dev).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+if(TARGET tavrick_python)
+  # The Python module is a shared object whatever the programs are: its
+  # libraries (libstdc++6, libsqlite3-0, ...) come from dpkg-shlibdeps. The
+  # interpreter it was built for and NumPy are recommended, not required, so
+  # the programs install without Python.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+      "python3 (>= ${TAVRICK_PYTHON_VERSION}), python3 (<< ${TAVRICK_PYTHON_NEXT}), python3-numpy")
 endif()
 include(CPack)
 
