@@ -52,8 +52,18 @@ if(TARGET tavrick_python)
   # interpreter it was built for and NumPy are recommended, not required, so
   # the programs install without Python.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION
+         " The Python module tavrick runs the same fits on NumPy arrays and store spectra.")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
       "python3 (>= ${TAVRICK_PYTHON_VERSION}), python3 (<< ${TAVRICK_PYTHON_NEXT}), python3-numpy")
+  # The interpreter caches the compiled __init__.py beside it on the first
+  # import as root; removal takes that cache too, so the folder goes with it.
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/debian/prerm CONTENT [[#!/bin/sh
+set -e
+rm -rf "@CPACK_PACKAGING_INSTALL_PREFIX@/@TAVRICK_PYTHON_DIR@/tavrick/__pycache__"
+]] @ONLY)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/prerm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 include(CPack)
 

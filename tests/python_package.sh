@@ -2,8 +2,8 @@
 # The Debian package carries the Python module: makes the .deb of the build
 # (cpack, as `make package` does), then checks that the module lies in a
 # folder of the interpreter's sys.path under /usr, that the package recommends
-# that interpreter and NumPy, and that the module unpacked from the package
-# imports and fits.
+# that interpreter and NumPy, that its removal takes the bytecode cache, and
+# that the module unpacked from the package imports and fits.
 #
 #   python_package.sh CPACK BUILD_DIR PYTHON SITE_DIR
 set -euo pipefail
@@ -29,6 +29,9 @@ case $recommends in
   *"python3 (>= $version)"*python3-numpy*) ;;
   *) fail "the package recommends '$recommends', not python3 $version and python3-numpy" ;;
 esac
+
+dpkg-deb -I "$deb" prerm | grep -qF "/usr/$site/tavrick/__pycache__" ||
+  fail "the package's prerm leaves the module's bytecode cache behind"
 
 dpkg-deb -x "$deb" "$work/root"
 cd "$work"
