@@ -129,7 +129,7 @@ class ModuleTest(unittest.TestCase):
             (ValueError, "^first peak lies ouside spectrum: $", dict(base=100)),
             (ValueError, "^fitting over too many channels", dict(first=-3, base=-10, counts=np.ones(300))),
             (ValueError, "^too many PEAKS \\(max of 30\\)$", dict(peaks=[121] * 31)),
-            (ValueError, "^bad SHAPE argument \\(gauss\\|skew\\|skewtail\\|lorentz\\)hpge$", dict(shape="hpge")),
+            (ValueError, "^bad SHAPE argument \\(gauss\\|skew\\|skewtail\\|lorentz\\)voigt$", dict(shape="voigt")),
             (ValueError, "^invalid background polynomial order", dict(order=6)),
             (ValueError, "^bad CALIBRATION", dict(calibration="LINEAR 1 2")),
             (TypeError, "weights must be a str", dict(weights=None)),
