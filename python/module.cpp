@@ -111,7 +111,36 @@ struct Options {
   int order = 2;
   int search = 10;
   std::string weights = "data";
+  // The germanium shape's -tail, -step, -hightail and -hold; unset: not given.
+  std::optional<std::array<double, 2>> tail, hightail;
+  std::optional<double> step;
+  std::vector<std::string> hold;
 };
+
+// The germanium shape's settings as the command reads them: R 10, BETA half
+// the first width and STEP 0.25 unless given, each value through single
+// precision; a hold word that is none of the parameters is refused with the
+// command's message.
+std::optional<tavrick::hpge::Config> germanium(const Options& o) {
+  if (!o.tail && !o.hightail && !o.step && o.hold.empty()) return std::nullopt;
+  if (o.shape != "hpge") throw py::value_error("TAIL, STEP, HIGHTAIL and HOLD need SHAPE=hpge");
+  tavrick::hpge::Config c;
+  const auto single = [](double v) { return static_cast<double>(static_cast<float>(v)); };
+  const double width = o.widths.empty() ? 0.0 : single(o.widths[0]);
+  c.start = {10.0, 0.5 * width, 0.25, 0.0, 0.0};
+  if (o.tail) c.start.r = (*o.tail)[0], c.start.beta = (*o.tail)[1];
+  if (o.step) c.start.step = *o.step;
+  if (o.hightail) c.start.rh = (*o.hightail)[0], c.start.betah = (*o.hightail)[1], c.high = true;
+  for (const std::string& w : o.hold) {
+    if (w == "r") c.holdr = true;
+    else if (w == "beta") c.holdbeta = true;
+    else if (w == "step") c.holdstep = true;
+    else if (w == "rh") c.holdrh = true;
+    else if (w == "betah") c.holdbetah = true;
+    else throw py::value_error("bad HOLD argument (r|beta|step|rh|betah)" + w);
+  }
+  return c;
+}
 
 res::FitRequest request(const Options& o) {
   res::FitRequest r;
@@ -127,6 +156,7 @@ res::FitRequest request(const Options& o) {
   r.order = o.order;
   r.search = o.search;
   r.weights = o.weights;
+  r.hpge = germanium(o);
   return r;
 }
 
@@ -267,7 +297,11 @@ PYBIND11_MODULE(_tavrick, m) {
       .def_readwrite("peakopt", &Options::peakopt)
       .def_readwrite("order", &Options::order)
       .def_readwrite("search", &Options::search)
-      .def_readwrite("weights", &Options::weights);
+      .def_readwrite("weights", &Options::weights)
+      .def_readwrite("tail", &Options::tail)
+      .def_readwrite("hightail", &Options::hightail)
+      .def_readwrite("step", &Options::step)
+      .def_readwrite("hold", &Options::hold);
   m.def("fit", &fit_counts, py::arg("counts"), py::arg("base"), py::arg("options"),
         py::arg("calibration"), py::arg("report"));
   py::class_<Store>(m, "Store")

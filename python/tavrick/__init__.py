@@ -89,8 +89,17 @@ def _numbers(value, name, dims=1):
     return np.ascontiguousarray(a, dtype=np.float64)
 
 
+def _pair(value, name):
+    if value is None:
+        return None
+    a = _numbers(value, name)
+    if a.size != 2:
+        raise ValueError(f"{name} must be two numbers, not {a.size}")
+    return a.tolist()
+
+
 def _options(spectrum, first, last, peaks, widths, shape, widthopt, peakopt, order, skews,
-             weights, search):
+             weights, search, tail=None, step=None, hightail=None, hold=()):
     o = _tavrick.Options()
     for name, v in (("spectrum", spectrum), ("shape", shape), ("widthopt", widthopt),
                     ("peakopt", peakopt), ("weights", weights)):
@@ -106,12 +115,21 @@ def _options(spectrum, first, last, peaks, widths, shape, widthopt, peakopt, ord
     o.peaks = _numbers(peaks, "PEAKS").tolist()
     o.widths = _numbers(widths, "WIDTHS").tolist()
     o.skews = [] if skews is None else _numbers(skews, "SKEWS").tolist()
+    o.tail = _pair(tail, "TAIL")
+    o.hightail = _pair(hightail, "HIGHTAIL")
+    o.step = None if step is None else float(_numbers(step, "STEP")[0])
+    if isinstance(hold, str):
+        hold = hold.split()
+    for w in hold:
+        if not isinstance(w, str):
+            raise TypeError(f"hold must be words, not {type(w).__name__}")
+    o.hold = list(hold)
     return o
 
 
 def fit(counts, first, last, peaks, widths, shape="gauss", widthopt="different",
         peakopt="different", order=2, skews=None, base=0, calibration=None, report=False,
-        spectrum="", weights="data", search=10):
+        spectrum="", weights="data", search=10, tail=None, step=None, hightail=None, hold=()):
     """Fits counts[first-base .. last-base] (channels first..last; counts[0] is
     channel base) with peaks starting at the channels peaks, of FWHM widths.
 
@@ -121,9 +139,12 @@ def fit(counts, first, last, peaks, widths, shape="gauss", widthopt="different",
     fitted curve) or "poisson" (the Poisson likelihood), as -weights.
     search: half-width in channels of the search for each peak's start, as
     -search; 0 starts the fit at the peaks given.
+    shape="hpge" (the germanium line shape) takes tail=(R, BETA), step=S,
+    hightail=(RH, BETAH) and hold (words of r, beta, step, rh, betah) as
+    -tail, -step, -hightail and -hold.
     The interpreter is released while the engine runs."""
     o = _options(spectrum, first, last, peaks, widths, shape, widthopt, peakopt, order, skews,
-                 weights, search)
+                 weights, search, tail, step, hightail, hold)
     c = _numbers(counts, "COUNTS")
     if calibration is not None and not isinstance(calibration, str):
         calibration = _numbers(calibration, "CALIBRATION").tolist()
@@ -170,9 +191,9 @@ class Store:
 
     def fit(self, name, first, last, peaks, widths, shape="gauss", widthopt="different",
             peakopt="different", order=2, skews=None, report=False, weights="data",
-            search=10):
+            search=10, tail=None, step=None, hightail=None, hold=()):
         """The fit `tavrick -spectrum name ...` makes, as a Result equal to its
         -results file."""
         o = _options(name, first, last, peaks, widths, shape, widthopt, peakopt, order, skews,
-                     weights, search)
+                     weights, search, tail, step, hightail, hold)
         return Result(*self._s.fit(o, bool(report)))

@@ -49,6 +49,18 @@ def case_kwargs(args):
                 j += 1
             kw[LISTS[opt]] = [float(a) for a in args[i + 1:j]]
             i = j
+        elif opt in ("-tail", "-hightail"):
+            kw[opt[1:]] = [float(args[i + 1]), float(args[i + 2])]
+            i += 3
+        elif opt == "-step":
+            kw["step"] = float(args[i + 1])
+            i += 2
+        elif opt == "-hold":
+            j = i + 1
+            while j < len(args) and not args[j].startswith("-"):
+                j += 1
+            kw["hold"] = args[i + 1:j]
+            i = j
         elif opt in WORDS or opt in ("-order", "-search", "-spectrum"):
             kw[opt[1:]] = int(args[i + 1]) if opt in ("-order", "-search") else args[i + 1]
             i += 2
@@ -115,6 +127,37 @@ class ModuleTest(unittest.TestCase):
         r = tavrick.fit(counts, base=base, report=True, **kw)
         self.assertIn(r.report, printed)
         self.assertIsNone(tavrick.fit(counts, base=base, **kw).report)
+
+    def test_germanium_shape_gives_the_command_results_file(self):
+        eu152 = ["-spectrum", "radware_eu152_be", "-limit", "538", "560", "-peaks", "551",
+                 "-widths", "2.6", "-shape", "hpge"]
+        variants = [
+            [],
+            ["-tail", "5", "1", "-hightail", "3.5", "0.8", "-step", "0.5"],
+            ["-hightail", "2.6", "0.92", "-hold", "rh", "betah", "-search", "0"],
+            ["-step", "0.4", "-hold", "r", "beta", "-widthopt", "same"],
+            ["-tail", "120", "1"],
+            ["-hold", "gamma", "rh"],
+        ]
+        self.command("tools/tavrick-store", "import", str(DATA / "radware_eu152_be.spe"))
+        store = tavrick.Store(self.store)
+        out = os.path.join(self.tmp.name, "hpge.json")
+        for variant in variants:
+            with self.subTest(options=" ".join(variant)):
+                args = eu152 + variant
+                kw = case_kwargs(args)
+                pathlib.Path(out).unlink(missing_ok=True)
+                cmd = self.command("main/tavrick", *args, "-results", out)
+                name = kw.pop("spectrum")
+                if cmd.returncode != 0:
+                    with self.assertRaisesRegex(ValueError, f"^{re.escape(cmd.stdout.strip())}$"):
+                        store.fit(name, **kw)
+                    continue
+                expected = json.loads(pathlib.Path(out).read_text())
+                self.assertIn("hpge", expected)
+                self.assertEqual(store.fit(name, **kw).to_dict(), expected)
+        with self.assertRaisesRegex(ValueError, "^TAIL, STEP, HIGHTAIL and HOLD need SHAPE=hpge$"):
+            store.fit("radware_eu152_be", 538, 560, [551], [2.6], step=0.5)
 
     def test_bad_arguments_raise(self):
         counts = np.arange(200.0)
