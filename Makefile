@@ -114,11 +114,12 @@ fuzz: fuzz-build
 demo: programs
 	@./scripts/demo.sh $(BUILD)
 
-# The Debian package of the programs, from an optimised programs-only build.
-package: deps-programs
+# The Debian package of the programs and the Python module, from an optimised
+# build without tests and benchmarks.
+package: deps-programs python-deps
 	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGE_PACKAGES)"
 	cmake -S . -B $(BUILD_PKG) -DCMAKE_BUILD_TYPE=Release -DTAVRICK_TESTS=OFF -DTAVRICK_BENCH=OFF \
-	  $(CMAKE_ARGS)
+	  -DTAVRICK_PYTHON=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_PKG) -j $(JOBS)
 	cd $(BUILD_PKG) && cpack -G DEB
 	@ls $(BUILD_PKG)/*.deb
