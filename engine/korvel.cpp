@@ -12,43 +12,33 @@ namespace tavrick {
 
 namespace {
 
-using Start = void (*)(const StartArgs&, FitWork&, std::FILE*);
-using Result = void (*)(const ResultArgs&, FitResults&, std::FILE*);
-
+// Every variant's routines and layout: one row each.
 struct Routines {
+  Variant v;
   Start g;
   Result x;
+  const Layout* layout;
 };
 
-Routines routines(Variant v) {
-  switch (v) {
-    case Variant::sym:
-      return {gsym, xsym};
-    case Variant::symf:
-      return {gsymf, xsymf};
-    case Variant::symfc:
-      return {gsymfc, xsymfc};
-    case Variant::fwvc:
-      return {gfwvc, xfwvc};
-    case Variant::fwfc:
-      return {gfwfc, xfwfc};
-    case Variant::skew:
-      return {gskew, xskew};
-    case Variant::skewf:
-      return {gskewf, xskewf};
-    case Variant::sfwvc:
-      return {gsfwvc, xsfwvc};
-    case Variant::sfwfc:
-      return {gsfwfc, xsfwfc};
-    case Variant::lor:
-      return {glor, xlor};
-    case Variant::lorf:
-      return {glorf, xlorf};
-    case Variant::hpge:
-    case Variant::None:
-      break;
+constexpr Routines kRoutines[] = {
+    {Variant::sym, gsym, xsym, &gauss::kSym},
+    {Variant::symf, gsymf, xsymf, &gauss::kSymf},
+    {Variant::symfc, gsymfc, xsymfc, &gauss::kSymfc},
+    {Variant::fwvc, gfwvc, xfwvc, &gauss::kFwvc},
+    {Variant::fwfc, gfwfc, xfwfc, &gauss::kFwfc},
+    {Variant::skew, gskew, xskew, &skew::kSkew},
+    {Variant::skewf, gskewf, xskewf, &skew::kSkewf},
+    {Variant::sfwvc, gsfwvc, xsfwvc, &skew::kSfwvc},
+    {Variant::sfwfc, gsfwfc, xsfwfc, &skew::kSfwfc},
+    {Variant::lor, glor, xlor, &lorentz::kLor},
+    {Variant::lorf, glorf, xlorf, &lorentz::kLorf},
+};
+
+const Routines* routines(Variant v) {
+  for (const Routines& r : kRoutines) {
+    if (r.v == v) return &r;
   }
-  return {nullptr, nullptr};
+  return nullptr;
 }
 
 // Requests whose arrays or window would run past the storage the engine and
@@ -81,36 +71,8 @@ Variant select_variant(int ilor, int ifixwd, int iskew, int ifixcn, int idiffwd)
 }
 
 int free_parameters(Variant v, int npeaks, int nbak) {
-  const int n = npeaks;
-  const int m = nbak;
-  switch (v) {
-    case Variant::sym:
-      return 3 * n + m;
-    case Variant::symf:
-      return 2 * n + m + 1;
-    case Variant::symfc:
-      return n + m + 1;
-    case Variant::fwvc:
-      return 2 * n + m;
-    case Variant::fwfc:
-      return n + m;
-    case Variant::skew:
-      return 4 * n + m;
-    case Variant::skewf:
-      return 2 * n + m + 2;
-    case Variant::sfwvc:
-      return 2 * n + m;
-    case Variant::sfwfc:
-      return n + m;
-    case Variant::lor:
-      return 3 * n + m;
-    case Variant::lorf:
-      return 2 * n + m + 1;
-    case Variant::hpge:
-    case Variant::None:
-      break;
-  }
-  return 0;
+  const Routines* rt = routines(v);
+  return rt == nullptr ? 0 : rt->layout->mfit.of(npeaks, nbak);
 }
 
 Variant variant_of(const KorvelArgs& k) {
@@ -193,7 +155,7 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
     r.summary = w.fit.summary;
     hpge::xhpge(x, *k.hpge, r, out);
   } else {
-    const Routines rt = routines(v);
+    const Routines& rt = *routines(v);
     rt.g(s, w.fit, out);
     r.summary = w.fit.summary;
     rt.x(x, r, out);

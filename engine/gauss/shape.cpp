@@ -1,4 +1,4 @@
-// Fit call and result routine shared by the symmetric-Gaussian variants.
+// The result routine shared by the symmetric-Gaussian variants.
 #include "engine/gauss/shape.h"
 
 #include <cmath>
@@ -13,8 +13,10 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
   const Vec1<const double> a{r.a};
   const Mat1<const double> cv{r.covar, kNca};
   const int n = r.npeaks;
+  const int m = r.nbak;
+  const int B = l.background.of(n, m);
 
-  backgroundCoefficients(r.a, r.covar, l.B, r.nbak, res);
+  backgroundCoefficients(r.a, r.covar, B, m, res);
 
   // Curves: the total starts at the background and adds the peaks one at a
   // time. The cut-off is one-sided here (b < 10 with the width's sign), so a
@@ -24,14 +26,14 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
   const int last = r.ihi - r.ilo;
   for (int xi = 0; xi <= last; ++xi) {
     const int ch = r.ilo + xi;
-    const double bk = backgroundCurve(r.a + l.B, r.nbak, xi);
+    const double bk = backgroundCurve(r.a + B, m, xi);
     r.bkgrd[ch] = bk;
     r.fit[ch] = bk;
   }
   for (int k = 1; k <= n; ++k) {
-    const double c = a(l.c0 + l.cstep * k);
-    const double h = a(l.h0 + l.hstep * k);
-    const double w = a(l.w0 + l.wstep * k);
+    const double c = a(l.centroid.at(k, n, m));
+    const double h = a(l.height.at(k, n, m));
+    const double w = a(l.width.at(k, n, m));
     const Span span = curveSpan(c, h, w, w, last);
     for (int xi = span.first; xi < span.end; ++xi) {
       const double b = (static_cast<double>(xi) - c) / w;
@@ -41,13 +43,13 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
   }
   for (int ch = r.ilo; ch <= r.ihi; ++ch) r.peaks[ch] = r.fit[ch] - r.bkgrd[ch];
 
-  fortran::write(out, "(13X,'Centroid',15X,'Area',18X,'Fwhm ')");
+  fortran::write(out, l.head);
 
   for (int k = 1; k <= n; ++k) {
     const std::size_t i = static_cast<std::size_t>(k - 1);
-    const int cs = l.c0 + l.cstep * k;
-    const int hs = l.h0 + l.hstep * k;
-    const int ws = l.w0 + l.wstep * k;
+    const int cs = l.centroid.at(k, n, m);
+    const int hs = l.height.at(k, n, m);
+    const int ws = l.width.at(k, n, m);
     const double c = a(cs);
     const double h = a(hs);
     const double aw = std::abs(a(ws));
@@ -56,7 +58,7 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
     res.cenfit[i] = c + static_cast<double>(r.ilo);
     res.cenerr[i] = l.centroidsHeld ? 0.0 : std::sqrt(cv(cs, cs));
     res.arefit[i] = (h * kSqrtPi) * aw;
-    if (l.widthHeld) {
+    if (l.widthsHeld) {
       res.areerr[i] = ((aw * kSqrtPi) * h) * std::sqrt((sh / h) * (sh / h));
       res.fwherr[i] = 0.0;
     } else {
@@ -77,8 +79,8 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
                    res.fwhfit[i], res.fwherr[i]);
   }
 
-  backgroundArea(r.covar, l.B, r.nbak, r.ilo, r.ihi, res);
-  printBackgroundArea(out, r.nbak, res);
+  backgroundArea(r.covar, B, m, r.ilo, r.ihi, res);
+  printBackgroundArea(out, m, res);
 }
 
 }  // namespace tavrick::gauss

@@ -1,16 +1,12 @@
-// Pieces the five symmetric-Gaussian variants share: the peak term of the
-// model functions, the background of the model functions, the fit call of the
-// start routines and the result routine, which differ between variants only in
-// where the parameters stand and in what is held.
+// The symmetric Gaussian: its peak term and kernel, which make the model of
+// all five variants, and the result routine they share.
 #pragma once
 
 #include <cmath>
 #include <cstdio>
 
-#include "engine/family.h"
-#include "engine/mrqmin.h"
+#include "engine/layout.h"
 #include "engine/variant.h"
-#include "format/fortran.h"
 
 namespace tavrick::gauss {
 
@@ -29,6 +25,7 @@ struct PeakTerm {
   double e;
   double f;  // h * e
   bool inside;
+  double w;
 };
 
 inline PeakTerm peakTerm(double x, double c, double h, double w) {
@@ -37,24 +34,30 @@ inline PeakTerm peakTerm(double x, double c, double h, double w) {
   t.inside = std::abs(t.b) < kCutoff;
   t.e = t.inside ? std::exp(-(t.b * t.b)) : 0.0;
   t.f = h * t.e;
+  t.w = w;
   return t;
 }
-
-// Where a variant keeps its parameters and what it holds. Slot of peak k's
-// centroid is c0 + cstep * k (likewise h, w; wstep = 0 for a common width);
-// the background follows slot B.
-struct Layout {
-  int c0, cstep;
-  int h0, hstep;
-  int w0, wstep;
-  int B;
-  bool centroidsHeld;    // cenerr is 0
-  bool widthHeld;        // no width term in areerr, fwherr is 0
-  fortran::Format row;  // format of the table row of one peak
-};
 
 // The result routine of every Gaussian variant: curves over the window,
 // background coefficients, per-peak results and rows, background area line.
 void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout& l);
+
+// The kernel (see engine/model.h).
+struct Kernel {
+  static constexpr double kCut = kCutoff;
+  static constexpr bool kTwoSided = false;
+  using Term = PeakTerm;
+  static Term term(double x, double c, double h, double w, double) { return peakTerm(x, c, h, w); }
+  static bool inside(const Term& t) { return t.inside; }
+  static bool low(const Term&) { return false; }
+  static double value(const Term& t, double) { return t.f; }
+  static double dCentroid(const Term& t, double) { return ((2.0 * t.f) * t.b) / t.w; }
+  static double dHeight(const Term& t) { return t.e; }
+  static double share(const Term& t, double) { return (2.0 * t.f) * (t.b * t.b); }
+  static double finish(double sum, double w) { return sum / w; }
+  static double dWidth(const Term& t, double h) { return finish(share(t, h), t.w); }
+  static double startWidth(double fwhm) { return fwhm / kFwhm; }
+  static constexpr auto results = gauss::results;
+};
 
 }  // namespace tavrick::gauss

@@ -1,4 +1,4 @@
-// Fit call and result routine shared by the Lorentzian variants.
+// The result routine shared by the Lorentzian variants.
 #include "engine/lorentz/shape.h"
 
 #include <cmath>
@@ -13,32 +13,35 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
   const Vec1<const double> a{r.a};
   const Mat1<const double> cv{r.covar, kNca};
   const int n = r.npeaks;
+  const int m = r.nbak;
+  const int B = l.background.of(n, m);
 
-  backgroundCoefficients(r.a, r.covar, l.B, r.nbak, res);
+  backgroundCoefficients(r.a, r.covar, B, m, res);
 
   // Curves: the total starts at the background and adds the peaks one at a
   // time; peaks is what is left after the background is taken off again.
   for (int ch = r.ilo; ch <= r.ihi; ++ch) {
     const int xi = ch - r.ilo;
     const double t = sp(static_cast<float>(xi));
-    const double bg = backgroundCurve(r.a + l.B, r.nbak, xi);
+    const double bg = backgroundCurve(r.a + B, m, xi);
     r.bkgrd[ch] = bg;
     double total = bg;
     for (int k = 1; k <= n; ++k) {
-      total = total +
-              peakTerm(t, a(l.c0 + l.cstep * k), a(l.h0 + l.hstep * k), a(l.b0 + l.bstep * k)).g;
+      total =
+          total +
+          peakTerm(t, a(l.centroid.at(k, n, m)), a(l.height.at(k, n, m)), a(l.width.at(k, n, m))).g;
     }
     r.fit[ch] = total;
     r.peaks[ch] = r.fit[ch] - r.bkgrd[ch];
   }
 
-  fortran::write(out, "(13X,'Centroid',15X,'Height/Area',11X,'Fwhm ')");
+  fortran::write(out, l.head);
 
   for (int k = 1; k <= n; ++k) {
     const std::size_t i = static_cast<std::size_t>(k - 1);
-    const int cs = l.c0 + l.cstep * k;
-    const int hs = l.h0 + l.hstep * k;
-    const int bs = l.b0 + l.bstep * k;
+    const int cs = l.centroid.at(k, n, m);
+    const int hs = l.height.at(k, n, m);
+    const int bs = l.width.at(k, n, m);
     const double c = a(cs);
     const double h = a(hs);
     // A width the fit drove negative gives the same curve: report |b|.
@@ -62,8 +65,8 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
                    res.fwhfit[i], res.fwherr[i], res.arefit[i], res.areerr[i]);
   }
 
-  backgroundArea(r.covar, l.B, r.nbak, r.ilo, r.ihi, res);
-  printBackgroundArea(out, r.nbak, res);
+  backgroundArea(r.covar, B, m, r.ilo, r.ihi, res);
+  printBackgroundArea(out, m, res);
 }
 
 }  // namespace tavrick::lorentz

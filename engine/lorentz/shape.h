@@ -1,14 +1,11 @@
-// Pieces the two Lorentzian variants share: the guarded peak term, the
-// background of the model functions, the fit call of the start routines and
-// the result routine.
+// The Lorentzian: its guarded peak term and kernel, which make the model of
+// both variants, and the result routine they share.
 #pragma once
 
 #include <cstdio>
 
-#include "engine/family.h"
-#include "engine/mrqmin.h"
+#include "engine/layout.h"
 #include "engine/variant.h"
-#include "format/fortran.h"
 
 namespace tavrick::lorentz {
 
@@ -26,6 +23,7 @@ struct PeakTerm {
   double e;
   double f;
   double g;
+  double b;
 };
 
 inline PeakTerm peakTerm(double x, double c, double h, double b) {
@@ -35,22 +33,30 @@ inline PeakTerm peakTerm(double x, double c, double h, double b) {
   t.e = den < kTiny ? kHuge : 1.0 / den;
   t.f = t.e * (b * b);
   t.g = t.f * h;
+  t.b = b;
   return t;
 }
-
-// Where a variant keeps its parameters: the slot of peak k's centroid is
-// c0 + cstep * k, likewise its height and its half width (bstep = 0 for a
-// width common to all peaks). The background follows slot B.
-struct Layout {
-  int c0, cstep;
-  int h0, hstep;
-  int b0, bstep;
-  int B;
-  fortran::Format row;  // peak number, centroid, height, FWHM; then the area
-};
 
 // The result routine of both variants: curves over the window, background
 // coefficients, per-peak results and rows, background area line.
 void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout& l);
+
+// The kernel (see engine/model.h): no cut-off, so no sparse form.
+struct Kernel {
+  static constexpr double kCut = 0.0;
+  static constexpr bool kTwoSided = false;
+  using Term = PeakTerm;
+  static Term term(double x, double c, double h, double b, double) { return peakTerm(x, c, h, b); }
+  static bool inside(const Term&) { return true; }
+  static bool low(const Term&) { return false; }
+  static double value(const Term& t, double) { return t.g; }
+  static double dCentroid(const Term& t, double) { return ((2.0 * t.g) * t.d) * t.e; }
+  static double dHeight(const Term& t) { return t.f; }
+  static double dWidth(const Term& t, double h) { return (((2.0 * h) * t.b) * t.e) * (1.0 - t.f); }
+  static double share(const Term& t, double h) { return ((2.0 * h) * t.e) * (1.0 - t.f); }
+  static double finish(double sum, double b) { return sum * b; }
+  static double startWidth(double fwhm) { return fwhm * 0.5; }
+  static constexpr auto results = lorentz::results;
+};
 
 }  // namespace tavrick::lorentz

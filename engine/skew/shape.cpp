@@ -1,4 +1,4 @@
-// Fit call and result routine shared by the skew-Gaussian variants.
+// The result routine shared by the skew-Gaussian variants.
 #include "engine/skew/shape.h"
 
 #include <cmath>
@@ -13,8 +13,10 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
   const Vec1<const double> a{r.a};
   const Mat1<const double> cv{r.covar, kNca};
   const int n = r.npeaks;
+  const int m = r.nbak;
+  const int B = l.background.of(n, m);
 
-  backgroundCoefficients(r.a, r.covar, l.B, r.nbak, res);
+  backgroundCoefficients(r.a, r.covar, B, m, res);
 
   // Curves: the total starts at the background and adds the peaks one at a
   // time, with the signed widths. The cut-off is one-sided here (b < 10), so
@@ -24,15 +26,15 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
   const int last = r.ihi - r.ilo;
   for (int xi = 0; xi <= last; ++xi) {
     const int ch = r.ilo + xi;
-    const double bk = backgroundCurve(r.a + l.B, r.nbak, xi);
+    const double bk = backgroundCurve(r.a + B, m, xi);
     r.bkgrd[ch] = bk;
     r.fit[ch] = bk;
   }
   for (int k = 1; k <= n; ++k) {
-    const double c = a(l.c0 + l.cstep * k);
-    const double h = a(l.h0 + l.hstep * k);
-    const double wlo = a(l.lo0 + l.lostep * k);
-    const double whi = a(l.hi0 + l.histep * k);
+    const double c = a(l.centroid.at(k, n, m));
+    const double h = a(l.height.at(k, n, m));
+    const double wlo = a(l.widthLow.at(k, n, m));
+    const double whi = a(l.width.at(k, n, m));
     const Span span = curveSpan(c, h, wlo, whi, last);
     for (int xi = span.first; xi < span.end; ++xi) {
       const double u = sp(static_cast<float>(xi));
@@ -48,10 +50,10 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
 
   for (int k = 1; k <= n; ++k) {
     const std::size_t i = static_cast<std::size_t>(k - 1);
-    const int cs = l.c0 + l.cstep * k;
-    const int hs = l.h0 + l.hstep * k;
-    const int his = l.hi0 + l.histep * k;
-    const int los = l.lo0 + l.lostep * k;
+    const int cs = l.centroid.at(k, n, m);
+    const int hs = l.height.at(k, n, m);
+    const int his = l.width.at(k, n, m);
+    const int los = l.widthLow.at(k, n, m);
     const double c = a(cs);
     const double h = a(hs);
     const double w1 = std::abs(a(his));
@@ -100,8 +102,8 @@ void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout&
     fortran::write(out, l.row2, res.fwhfit[i], res.fwherr[i], res.fwlfit[i], res.fwlerr[i]);
   }
 
-  backgroundArea(r.covar, l.B, r.nbak, r.ilo, r.ihi, res);
-  printBackgroundArea(out, r.nbak, res);
+  backgroundArea(r.covar, B, m, r.ilo, r.ihi, res);
+  printBackgroundArea(out, m, res);
 }
 
 }  // namespace tavrick::skew

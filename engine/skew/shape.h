@@ -1,16 +1,12 @@
-// Pieces the four skew-Gaussian variants share: the two-sided peak term of
-// the model functions, the background of the model functions, the fit call
-// of the start routines and the result routine, which differ between
-// variants only in where the parameters stand and in what is held.
+// The skew Gaussian: its two-sided peak term and kernel, which make the
+// model of all four variants, and the result routine they share.
 #pragma once
 
 #include <cmath>
 #include <cstdio>
 
-#include "engine/family.h"
-#include "engine/mrqmin.h"
+#include "engine/layout.h"
 #include "engine/variant.h"
-#include "format/fortran.h"
 
 namespace tavrick::skew {
 
@@ -47,25 +43,28 @@ inline PeakTerm peakTerm(double x, double c, double whi, double wlo) {
   return t;
 }
 
-// Where a variant keeps its parameters and what it holds. The slot of peak
-// k's centroid is c0 + cstep * k, likewise the height, the high-side width
-// (hi0, histep) and the low-side width (lo0, lostep); step 0 marks a pair of
-// widths common to all peaks. The background follows slot B.
-struct Layout {
-  int c0, cstep;
-  int h0, hstep;
-  int hi0, histep;
-  int lo0, lostep;
-  int B;
-  bool centroidsHeld;  // cenerr is 0
-  bool widthsHeld;     // area error from the height alone, FWHM errors 0
-  fortran::Format head;  // three header lines
-  fortran::Format row;   // peak number, centroid, area, mean FWHM with errors
-  fortran::Format row2;  // one FWHM with its error; two pairs print two lines
-};
-
 // The result routine of every skew variant: curves over the window,
 // background coefficients, per-peak results and rows, background area line.
 void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout& l);
+
+// The kernel (see engine/model.h): the width is the high side's.
+struct Kernel {
+  static constexpr double kCut = kCutoff;
+  static constexpr bool kTwoSided = true;
+  using Term = PeakTerm;
+  static Term term(double x, double c, double, double whi, double wlo) {
+    return peakTerm(x, c, whi, wlo);
+  }
+  static bool inside(const Term& t) { return t.inside; }
+  static bool low(const Term& t) { return t.low; }
+  static double value(const Term& t, double h) { return h * t.e; }
+  static double dCentroid(const Term& t, double h) { return (((2.0 * h) * t.e) * t.b) / t.w; }
+  static double dHeight(const Term& t) { return t.e; }
+  static double share(const Term& t, double h) { return t.b * (((2.0 * h) * t.e) * t.b); }
+  static double finish(double sum, double w) { return sum / w; }
+  static double dWidth(const Term& t, double h) { return finish(share(t, h), t.w); }
+  static double startWidth(double fwhm) { return fwhm / kFwhm; }
+  static constexpr auto results = skew::results;
+};
 
 }  // namespace tavrick::skew
