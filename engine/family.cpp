@@ -99,6 +99,11 @@ void printBackgroundArea(std::FILE* out, int nbak, const FitResults& res) {
   // clang-format on
 }
 
+void backgroundResults(const ResultArgs& r, FitResults& res, std::FILE* out, int B) {
+  backgroundArea(r.covar, B, r.nbak, r.ilo, r.ihi, res);
+  printBackgroundArea(out, r.nbak, res);
+}
+
 void runFit(const StartArgs& s,
             FitWork& w,
             std::FILE* out,

@@ -149,6 +149,33 @@ void backgroundArea(const double* covar, int B, int nbak, int ilo, int ihi, FitR
 // nothing when nbak = 0 (a fit without background has no such line).
 void printBackgroundArea(std::FILE* out, int nbak, const FitResults& res);
 
+// Result steps every family shares: the background coefficients (see
+// backgroundCoefficients), then the curves. fit starts at the background and
+// adds each peak k's terms termAt(k, xi) in peak order over the window
+// offsets [first, end) of spanOf(k, last) (outside them the terms are exact
+// zeros); peaks = fit - bkgrd. B is the slot before b1.
+template <class SpanOf, class TermAt>
+void resultCurves(const ResultArgs& r, FitResults& res, int B, SpanOf spanOf, TermAt termAt) {
+  backgroundCoefficients(r.a, r.covar, B, r.nbak, res);
+  const int last = r.ihi - r.ilo;
+  for (int xi = 0; xi <= last; ++xi) {
+    const double bk = backgroundCurve(r.a + B, r.nbak, xi);
+    r.bkgrd[r.ilo + xi] = bk;
+    r.fit[r.ilo + xi] = bk;
+  }
+  for (int k = 1; k <= r.npeaks; ++k) {
+    const Span span = spanOf(k, last);
+    for (int xi = span.first; xi < span.end; ++xi) {
+      r.fit[r.ilo + xi] = r.fit[r.ilo + xi] + termAt(k, xi);
+    }
+  }
+  for (int ch = r.ilo; ch <= r.ihi; ++ch) r.peaks[ch] = r.fit[ch] - r.bkgrd[ch];
+}
+
+// The last result step: the background area, its error and its line (see
+// backgroundArea and printBackgroundArea).
+void backgroundResults(const ResultArgs& r, FitResults& res, std::FILE* out, int B);
+
 // Adds the background polynomial whose coefficients follow slot B to y and
 // sets its derivatives: dyda(B + j) = x^(j-1), j = 1 .. nbak, in double
 // powers. a and dyda point at slot 1.

@@ -26,29 +26,21 @@ static_assert(sp(0.1f) == 0.10000000149011612);
 static_assert(sp(1e-20f) == 9.999999682655225e-21);
 
 // x^n for an integer n by right-to-left binary powering, as Fortran's ** with
-// an integer exponent computes it; x^0 = 1. Negative n gives 1 / x^-n.
-constexpr double ipow(double x, int n) {
-  if (n < 0) return 1.0 / ipow(x, -n);
+// an integer exponent computes it; x^0 = 1. Negative n gives 1 / x^-n. In
+// the type of x: ipowf for powers "formed in single precision".
+template <class T>
+constexpr T ipowOf(T x, int n) {
+  if (n < 0) return T{1} / ipowOf(x, -n);
   unsigned u = static_cast<unsigned>(n);
-  double y = (u & 1u) ? x : 1.0;
+  T y = (u & 1u) ? x : T{1};
   while (u >>= 1) {
     x = x * x;
     if (u & 1u) y = y * x;
   }
   return y;
 }
-
-// The same in single precision, for powers "formed in single precision".
-constexpr float ipowf(float x, int n) {
-  if (n < 0) return 1.0f / ipowf(x, -n);
-  unsigned u = static_cast<unsigned>(n);
-  float y = (u & 1u) ? x : 1.0f;
-  while (u >>= 1) {
-    x = x * x;
-    if (u & 1u) y = y * x;
-  }
-  return y;
-}
+constexpr double ipow(double x, int n) { return ipowOf(x, n); }
+constexpr float ipowf(float x, int n) { return ipowOf(x, n); }
 
 // 1-based view of a vector: v(1) is p[0].
 template <class T>

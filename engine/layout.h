@@ -3,6 +3,8 @@
 // the engine's count of free parameters.
 #pragma once
 
+#include <cstddef>
+
 #include "engine/fitdefs.h"
 #include "format/fortran.h"
 
@@ -34,6 +36,26 @@ struct Layout {
   fortran::Format row = "(I3,3(1X,F10.2,'+/-',F9.2 ))";  // one peak's result row
   fortran::Format row2 = "(51X,F10.2,'+/-',F9.2)";       // skew: one flank's FWHM
   constexpr bool commonWidth() const { return width.k == 0; }
+};
+
+// Peak k's slots in a layout with n peaks and m background coefficients;
+// wlo is the width's slot again for a one-sided shape.
+struct PeakSlots {
+  int c, h, w, wlo;
+};
+constexpr PeakSlots peakSlots(const Layout& l, bool twoSided, int k, int n, int m) {
+  const int w = l.width.at(k, n, m);
+  return {l.centroid.at(k, n, m), l.height.at(k, n, m), w, twoSided ? l.widthLow.at(k, n, m) : w};
+}
+
+// One fitted peak as a result routine reads it: peak k (entry i = k - 1 of
+// the result lists), its slots, the values there and the covariance matrix.
+struct PeakFit {
+  int k;
+  std::size_t i;
+  PeakSlots s;
+  double c, h, w, wlo;
+  Mat1<const double> cv;
 };
 
 // The slots every point moves: the background and the free common widths,

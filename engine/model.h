@@ -4,12 +4,14 @@
 // where the slots stand, once, in the layout.
 #pragma once
 
+#include <cmath>
 #include <cstdio>
 
 #include "engine/family.h"
 #include "engine/layout.h"
 #include "engine/mrqmin.h"
 #include "engine/variant.h"
+#include "format/fortran.h"
 
 namespace tavrick {
 
@@ -27,7 +29,11 @@ using Result = void (*)(const ResultArgs& r, FitResults& res, std::FILE* out);
 //   K::share(t, h), K::finish(sum, w)  a common width's derivative: the
 //                 peaks' shares summed in peak order, then finished once
 //   K::startWidth(fwhm)  a width's start value from a FWHM
-//   K::results(r, res, out, layout)  the family's result routine
+//   K::span(p, last), K::curve(p, xi)  the window offsets where the fitted
+//                 peak p's terms can differ from an exact zero (see
+//                 curveSpan), and its term at offset xi in the result curves
+//   K::peakResult(res, out, layout, p)  the rest of the peak's results
+//                 (area, widths and their errors) and its row
 template <class K, const Layout& L>
 struct Form {
   static_assert(layoutSound(L, K::kTwoSided), "slots of a layout");
@@ -46,15 +52,14 @@ struct Form {
                    bool full) {
     const Vec1<const double> av{a};
     const Vec1<double> d{dyda};
-    const int ws = L.width.at(k, n, m);
-    const int ls = K::kTwoSided ? L.widthLow.at(k, n, m) : ws;
-    const double h = av(L.height.at(k, n, m));
-    const typename K::Term t = K::term(x, av(L.centroid.at(k, n, m)), h, av(ws), av(ls));
+    const PeakSlots s = peakSlots(L, K::kTwoSided, k, n, m);
+    const double h = av(s.h);
+    const typename K::Term t = K::term(x, av(s.c), h, av(s.w), av(s.wlo));
     const bool in = K::inside(t);
     if (!in && !full) return false;
     y = y + K::value(t, h);
-    if (!L.centroidsHeld) d(L.centroid.at(k, n, m)) = in ? K::dCentroid(t, h) : 0.0;
-    d(L.height.at(k, n, m)) = in ? K::dHeight(t) : 0.0;
+    if (!L.centroidsHeld) d(s.c) = in ? K::dCentroid(t, h) : 0.0;
+    d(s.h) = in ? K::dHeight(t) : 0.0;
     if (L.widthsHeld) return in;
     if (L.commonWidth()) {
       // Only the width of the side in use moves this point.
@@ -63,8 +68,8 @@ struct Form {
       return in;
     }
     const double dw = in ? K::dWidth(t, h) : 0.0;
-    d(ws) = K::kTwoSided && K::low(t) ? 0.0 : dw;
-    if constexpr (K::kTwoSided) d(ls) = K::low(t) ? dw : 0.0;
+    d(s.w) = K::kTwoSided && K::low(t) ? 0.0 : dw;
+    if constexpr (K::kTwoSided) d(s.wlo) = K::low(t) ? dw : 0.0;
     return in;
   }
 
@@ -156,8 +161,31 @@ struct Form {
            K::kCut > 0 ? &kSparse : nullptr);
   }
 
+  // The result routine: background coefficients and curves, the table's
+  // head, one row per peak (centroid and height here, the rest and the row
+  // by the kernel) and the background area.
   static void result(const ResultArgs& r, FitResults& res, std::FILE* out) {
-    K::results(r, res, out, L);
+    const Vec1<const double> a{r.a};
+    const Mat1<const double> cv{r.covar, kNca};
+    const int n = r.npeaks;
+    const int m = r.nbak;
+    const auto fitOf = [&](int k) {
+      const PeakSlots s = peakSlots(L, K::kTwoSided, k, n, m);
+      return PeakFit{k, static_cast<std::size_t>(k - 1), s, a(s.c), a(s.h), a(s.w), a(s.wlo), cv};
+    };
+    const auto spanOf = [&](int k, int last) { return K::span(fitOf(k), last); };
+    const auto termAt = [&](int k, int xi) { return K::curve(fitOf(k), xi); };
+    resultCurves(r, res, L.background.of(n, m), spanOf, termAt);
+    fortran::write(out, L.head);
+    for (int k = 1; k <= n; ++k) {
+      const PeakFit p = fitOf(k);
+      res.cenfit[p.i] = p.c + static_cast<double>(r.ilo);
+      res.cenerr[p.i] = L.centroidsHeld ? 0.0 : std::sqrt(cv(p.s.c, p.s.c));
+      res.hgtfit[p.i] = p.h;
+      res.hgterr[p.i] = std::sqrt(cv(p.s.h, p.s.h));
+      K::peakResult(res, out, L, p);
+    }
+    backgroundResults(r, res, out, L.background.of(n, m));
   }
 };
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "engine/family.h"
 #include "engine/layout.h"
 #include "engine/variant.h"
 
@@ -38,10 +39,6 @@ inline PeakTerm peakTerm(double x, double c, double h, double w) {
   return t;
 }
 
-// The result routine of every Gaussian variant: curves over the window,
-// background coefficients, per-peak results and rows, background area line.
-void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout& l);
-
 // The kernel (see engine/model.h).
 struct Kernel {
   static constexpr double kCut = kCutoff;
@@ -57,7 +54,14 @@ struct Kernel {
   static double finish(double sum, double w) { return sum / w; }
   static double dWidth(const Term& t, double h) { return finish(share(t, h), t.w); }
   static double startWidth(double fwhm) { return fwhm / kFwhm; }
-  static constexpr auto results = gauss::results;
+  // The result curves' cut-off is one-sided (b < 10 with the width's sign),
+  // so a far channel on one flank keeps a tiny term.
+  static Span span(const PeakFit& p, int last) { return curveSpan(p.c, p.h, p.w, p.w, last); }
+  static double curve(const PeakFit& p, int xi) {
+    const double b = (static_cast<double>(xi) - p.c) / p.w;
+    return b < kCutoff ? p.h * expNeg(b * b) : 0.0;
+  }
+  static void peakResult(FitResults& res, std::FILE* out, const Layout& l, const PeakFit& p);
 };
 
 }  // namespace tavrick::gauss

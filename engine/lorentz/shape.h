@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "engine/family.h"
 #include "engine/layout.h"
 #include "engine/variant.h"
 
@@ -37,10 +38,6 @@ inline PeakTerm peakTerm(double x, double c, double h, double b) {
   return t;
 }
 
-// The result routine of both variants: curves over the window, background
-// coefficients, per-peak results and rows, background area line.
-void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout& l);
-
 // The kernel (see engine/model.h): no cut-off, so no sparse form.
 struct Kernel {
   static constexpr double kCut = 0.0;
@@ -56,7 +53,12 @@ struct Kernel {
   static double share(const Term& t, double h) { return ((2.0 * h) * t.e) * (1.0 - t.f); }
   static double finish(double sum, double b) { return sum * b; }
   static double startWidth(double fwhm) { return fwhm * 0.5; }
-  static constexpr auto results = lorentz::results;
+  // No cut-off: every peak over the whole window.
+  static Span span(const PeakFit&, int last) { return {0, last + 1}; }
+  static double curve(const PeakFit& p, int xi) {
+    return peakTerm(sp(static_cast<float>(xi)), p.c, p.h, p.w).g;
+  }
+  static void peakResult(FitResults& res, std::FILE* out, const Layout& l, const PeakFit& p);
 };
 
 }  // namespace tavrick::lorentz

@@ -5,20 +5,20 @@
 #include <cmath>
 #include <cstdio>
 
+#include "engine/family.h"
+#include "engine/gauss/shape.h"
 #include "engine/layout.h"
 #include "engine/variant.h"
 
 namespace tavrick::skew {
 
-// FWHM of a flank pair over the mean of its width parameters (2 sqrt(ln 2),
-// used as written); also the factor between a given FWHM and a width.
-inline constexpr double kFwhm = 1.665109223;
-// sqrt(pi) and sqrt(pi) / 2 as used in the areas and their errors.
-inline constexpr double kSqrtPi = 1.772453851;
+// The Gaussian's constants: FWHM over the mean of a flank pair's width
+// parameters (also the factor between a given FWHM and a width), sqrt(pi),
+// and the cut-off of the model; sqrt(pi) / 2 for the areas' errors.
+using gauss::kCutoff;
+using gauss::kFwhm;
+using gauss::kSqrtPi;
 inline constexpr double kHalfSqrtPi = 0.8862269255;
-// A peak contributes nothing where |b| reaches this: exp(-100) is below
-// 4e-44 of the height, and no exponential is spent on far channels.
-inline constexpr double kCutoff = 10.0;
 
 // One peak at one abscissa: d = x - c falls off with the low-side width left
 // of the centroid and with the high-side width from the centroid on (x = c
@@ -43,10 +43,6 @@ inline PeakTerm peakTerm(double x, double c, double whi, double wlo) {
   return t;
 }
 
-// The result routine of every skew variant: curves over the window,
-// background coefficients, per-peak results and rows, background area line.
-void results(const ResultArgs& r, FitResults& res, std::FILE* out, const Layout& l);
-
 // The kernel (see engine/model.h): the width is the high side's.
 struct Kernel {
   static constexpr double kCut = kCutoff;
@@ -64,7 +60,15 @@ struct Kernel {
   static double finish(double sum, double w) { return sum / w; }
   static double dWidth(const Term& t, double h) { return finish(share(t, h), t.w); }
   static double startWidth(double fwhm) { return fwhm / kFwhm; }
-  static constexpr auto results = skew::results;
+  // The result curves keep the widths' signs; their cut-off is one-sided
+  // (b < 10), so a far channel on the low flank keeps a vanishing term.
+  static Span span(const PeakFit& p, int last) { return curveSpan(p.c, p.h, p.wlo, p.w, last); }
+  static double curve(const PeakFit& p, int xi) {
+    const double d = sp(static_cast<float>(xi)) - p.c;
+    const double b = d < 0.0 ? d / p.wlo : d / p.w;
+    return p.h * (b < kCutoff ? expNeg(b * b) : 0.0);
+  }
+  static void peakResult(FitResults& res, std::FILE* out, const Layout& l, const PeakFit& p);
 };
 
 }  // namespace tavrick::skew
