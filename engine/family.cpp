@@ -131,7 +131,6 @@ void runFit(const StartArgs& s,
                   sparse,
                   s.weights};
   double alamda = 0.0;
-  int ierr = 0;
   // The likelihood is steep where the model nears 0 (a background that
   // starts at an empty channel), and from such a start its steps can end in a
   // wide peak that stands in for the background. Its fit starts instead where
@@ -139,9 +138,9 @@ void runFit(const StartArgs& s,
   if (f.weights == Weighting::poisson) {
     FitArgs first = f;
     first.weights = Weighting::fit;
-    search(w.mrq, nullptr, first, s.chisq, alamda, ierr, w.summary);
+    search(w.mrq, nullptr, first, s.chisq, alamda);
   }
-  search(w.mrq, out, f, s.chisq, alamda, ierr, w.summary);
+  w.summary = search(w.mrq, out, f, s.chisq, alamda);
 }
 
 }  // namespace tavrick

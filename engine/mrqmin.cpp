@@ -11,12 +11,8 @@ namespace tavrick {
 
 namespace {
 
-// Damping factor at set-up, and its change on an accepted or rejected step.
-constexpr double kAlamdaStart = sp(0.001f);
-constexpr double kAlamdaDown = sp(0.1f);
-constexpr double kAlamdaUp = 10.0;
 // Smallest pivot magnitude gaussj accepts.
-constexpr double kTinyPivot = sp(1e-20f);
+constexpr double kTinyPivot = FitOptions{}.tinyPivot;
 
 }  // namespace
 
@@ -334,8 +330,7 @@ bool Mrq::mrqcofSparse(
   return true;
 }
 
-void Mrq::mrqmin(const FitArgs& f, double& chisq, double& alamda, int& ierr) {
-  ierr = 0;
+MrqStatus Mrq::mrqmin(const FitArgs& f, double& chisq, double& alamda) {
   const int mfit = f.mfit;
   const int ma = f.ma;
   const Vec1<int> lista{f.lista};
@@ -350,8 +345,7 @@ void Mrq::mrqmin(const FitArgs& f, double& chisq, double& alamda, int& ierr) {
     // The work arrays and matrices hold kMaxPar parameters: sizes beyond them
     // are an improper selection, refused before anything is written.
     if (ma < 1 || ma > kMaxPar || mfit < 0 || mfit > ma || f.nca < ma) {
-      ierr = 1;
-      return;
+      return MrqStatus::improper;
     }
     // Complete lista with the held parameters, checking that the free ones
     // are distinct indices of a.
@@ -364,21 +358,18 @@ void Mrq::mrqmin(const FitArgs& f, double& chisq, double& alamda, int& ierr) {
       if (ihit == 0) {
         // More held parameters than places: an entry lies outside 1..ma.
         if (kk > ma) {
-          ierr = 1;
-          return;
+          return MrqStatus::improper;
         }
         lista(kk) = j;
         ++kk;
       } else if (ihit > 1) {
-        ierr = 1;
-        return;
+        return MrqStatus::improper;
       }
     }
     if (kk != ma + 1) {
-      ierr = 1;
-      return;
+      return MrqStatus::improper;
     }
-    alamda = kAlamdaStart;
+    alamda = f.options.alamdaStart;
     mrqcof(f, f.a, f.alpha, beta_.data(), chisq);
     ochisq_ = chisq;
     for (int j = 1; j <= ma; ++j) atry(j) = a(j);
@@ -393,18 +384,17 @@ void Mrq::mrqmin(const FitArgs& f, double& chisq, double& alamda, int& ierr) {
   int gerr = 0;
   gaussj(f.covar, mfit, f.nca, da_.data(), 1, 1, gw_, gerr);
   if (gerr != 0) {
-    ierr = 2;
-    return;
+    return MrqStatus::singular;
   }
   if (alamda == 0.0) {
     covsrt(f.covar, f.nca, ma, f.lista, mfit);
-    return;
+    return MrqStatus::ok;
   }
 
   for (int j = 1; j <= mfit; ++j) atry(lista(j)) = a(lista(j)) + da(j);
   mrqcof(f, atry_.data(), f.covar, da_.data(), chisq);
   if (chisq < ochisq_) {
-    alamda = alamda * kAlamdaDown;
+    alamda = alamda * f.options.alamdaDown;
     ochisq_ = chisq;
     for (int j = 1; j <= mfit; ++j) {
       for (int k = 1; k <= mfit; ++k) alpha(j, k) = covar(j, k);
@@ -412,9 +402,10 @@ void Mrq::mrqmin(const FitArgs& f, double& chisq, double& alamda, int& ierr) {
       a(lista(j)) = atry(lista(j));
     }
   } else {
-    alamda = alamda * kAlamdaUp;
+    alamda = alamda * f.options.alamdaUp;
     chisq = ochisq_;
   }
+  return MrqStatus::ok;
 }
 
 }  // namespace tavrick

@@ -11,6 +11,29 @@
 
 namespace tavrick {
 
+// The minimiser's constants, with the values every fit uses: the damping
+// factor at set-up and its change on an accepted or rejected step, the
+// smallest pivot magnitude gaussj accepts, and when search stops: a fall of
+// the chi-square by less than this fraction of its new value, or this many
+// steps after the set-up call.
+struct FitOptions {
+  double alamdaStart = sp(0.001f);
+  double alamdaDown = sp(0.1f);
+  double alamdaUp = 10.0;
+  double tinyPivot = sp(1e-20f);
+  double tolerance = sp(0.001f);
+  int maxIterations = 100;
+};
+
+// How one call of mrqmin ended.
+//   ok        the set-up and first step, the step or the covariance call was
+//             made
+//   improper  set-up only: lista is improper, or ma, mfit or nca lie outside
+//             what the work arrays hold; nothing but lista was changed
+//   singular  the damped matrix (the undamped one at the covariance call) is
+//             singular
+enum class MrqStatus { ok, improper, singular };
+
 // Model function of a peak variant: value y and derivatives dyda by the free
 // parameters at abscissa x. a and dyda point at a(1) and dyda(1). Held
 // parameters' derivatives need not be written.
@@ -73,6 +96,7 @@ struct FitArgs {
   const SparseModel* sparse = nullptr;
   // How the points are weighted; data weights take sig.
   Weighting weights = Weighting::data;
+  FitOptions options{};
 };
 
 // Pivot bookkeeping of gaussj, sized once.
@@ -96,10 +120,8 @@ void covsrt(double* covar, int nca, int ma, const int* lista, int mfit);
 class Mrq {
  public:
   // One call: set-up and first step (alamda < 0), a step (alamda > 0) or the
-  // covariance call (alamda = 0). ierr: 0 success; 1 improper lista, or ma,
-  // mfit or nca outside what the work arrays hold (set-up only, before anything
-  // is changed but lista); 2 singular damped matrix.
-  void mrqmin(const FitArgs& f, double& chisq, double& alamda, int& ierr);
+  // covariance call (alamda = 0).
+  MrqStatus mrqmin(const FitArgs& f, double& chisq, double& alamda);
 
   // Curvature matrix alpha (nca x nca), gradient beta and chi-square per point
   // at the parameter vector a. With a sparse model only the products of

@@ -9,12 +9,6 @@ namespace tavrick {
 
 namespace {
 
-// A fit has converged when the chi-square falls by less than this fraction of
-// its new value.
-constexpr double kTolerance = sp(0.001f);
-// Steps after the set-up call at most.
-constexpr int kMaxIter = 100;
-
 void logLine(std::FILE* out, int it, double chisq, double alamda) {
   fortran::write(out, "(' IT =',I5,'  CHISQ =',F12.4,'  L =',                1PE10.2)", it, chisq,
                  alamda);
@@ -36,24 +30,12 @@ FitStatus finalStatus(const FitArgs& f, double chisq, FitStatus ended) {
 
 }  // namespace
 
-void search(Mrq& mrq, std::FILE* out, const FitArgs& f, double& chisq, double& alamda, int& ierr) {
-  FitSummary summary;
-  search(mrq, out, f, chisq, alamda, ierr, summary);
-}
-
-void search(Mrq& mrq,
-            std::FILE* out,
-            const FitArgs& f,
-            double& chisq,
-            double& alamda,
-            int& ierr,
-            FitSummary& summary) {
-  summary = FitSummary{FitStatus::singular, 0};
+FitSummary search(Mrq& mrq, std::FILE* out, const FitArgs& f, double& chisq, double& alamda) {
+  FitSummary summary{FitStatus::singular, 0};
   alamda = -1.0;
-  mrq.mrqmin(f, chisq, alamda, ierr);
-  if (ierr != 0) {
+  if (mrq.mrqmin(f, chisq, alamda) != MrqStatus::ok) {
     logFailure(out);
-    return;
+    return summary;
   }
   int it = 0;
   double ochisq = chisq;
@@ -61,28 +43,26 @@ void search(Mrq& mrq,
   for (;;) {
     ++it;
     summary.iterations = it;
-    mrq.mrqmin(f, chisq, alamda, ierr);
-    if (ierr != 0) {
+    if (mrq.mrqmin(f, chisq, alamda) != MrqStatus::ok) {
       logFailure(out);
-      return;
+      return summary;
     }
     logLine(out, it, chisq, alamda);
     // A rejected step leaves chisq as it was, so only a real fall counts; the
     // fall is measured against the new value. At the cap the covariance call
     // is made as well, so covar never holds a stale curvature matrix.
-    const bool converged = chisq < ochisq && (ochisq - chisq) / chisq < kTolerance;
-    if (converged || it >= kMaxIter) {
+    const bool converged = chisq < ochisq && (ochisq - chisq) / chisq < f.options.tolerance;
+    if (converged || it >= f.options.maxIterations) {
       alamda = 0.0;
-      mrq.mrqmin(f, chisq, alamda, ierr);
       // The undamped matrix can be singular where the damped ones were not:
       // then covar holds no covariance and the fit must not pass as sound.
-      if (ierr != 0) {
+      if (mrq.mrqmin(f, chisq, alamda) != MrqStatus::ok) {
         logFailure(out);
-        return;
+        return summary;
       }
       summary.status =
           finalStatus(f, chisq, converged ? FitStatus::converged : FitStatus::iteration_cap);
-      return;
+      return summary;
     }
     ochisq = chisq;
   }

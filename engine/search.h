@@ -21,20 +21,13 @@ struct FitSummary {
   int iterations = 0;
 };
 
-// Calls mrqmin until the chi-square stops falling by a relative 0.001 or 100
-// steps have been made, printing one line per call on out, and ends with the
+// Calls mrqmin until the chi-square stops falling by a relative
+// f.options.tolerance or f.options.maxIterations steps have been made,
+// printing one line per call on out (none for a null out), and ends with the
 // covariance call (at the cap too, so covar always holds a covariance after a
 // fit that did not fail). When any call fails (set-up, step or the covariance
-// call) it prints the fit-failure line and returns; ierr keeps the status.
-// search sets alamda itself.
-// summary receives how the fit ended; the log is the same either way.
-void search(Mrq& mrq,
-            std::FILE* out,
-            const FitArgs& f,
-            double& chisq,
-            double& alamda,
-            int& ierr,
-            FitSummary& summary);
-void search(Mrq& mrq, std::FILE* out, const FitArgs& f, double& chisq, double& alamda, int& ierr);
+// call) it prints the fit-failure line and returns. search sets alamda
+// itself. Returns how the fit ended; the log is the same either way.
+FitSummary search(Mrq& mrq, std::FILE* out, const FitArgs& f, double& chisq, double& alamda);
 
 }  // namespace tavrick

@@ -55,7 +55,7 @@ struct Fit {
   Mrq mrq;
   double chisq = 0.0;
   double alamda = -1.0;
-  int ierr = -1;
+  tavrick::MrqStatus status = tavrick::MrqStatus::improper;
 
   explicit Fit(int n) : x(n), y(n), sig(n, 1.0), peaks(n), bkgrd(n) {
     for (int i = 0; i < n; ++i) x[i] = i;
@@ -70,8 +70,10 @@ struct Fit {
   // Set-up, then steps until the damping has fallen far (or 200 calls).
   void run(const FitArgs& f) {
     alamda = -1.0;
-    mrq.mrqmin(f, chisq, alamda, ierr);
-    for (int it = 0; it < 200 && ierr == 0 && alamda > 1e-12; ++it) mrq.mrqmin(f, chisq, alamda, ierr);
+    status = mrq.mrqmin(f, chisq, alamda);
+    for (int it = 0; it < 200 && status == tavrick::MrqStatus::ok && alamda > 1e-12; ++it) {
+      status = mrq.mrqmin(f, chisq, alamda);
+    }
   }
 };
 
@@ -101,15 +103,15 @@ TEST(Mrqmin, QuadraticRecoveredAndCovarIsInverseNormalMatrix) {
   fit.a = {7.0, 1.0, -1.0};
   const FitArgs f = fit.args(quadratic, 3, 3);
   fit.run(f);
-  ASSERT_EQ(fit.ierr, 0);
+  ASSERT_EQ(fit.status, tavrick::MrqStatus::ok);
   EXPECT_NEAR(fit.a[0], 2.0, 1e-11);
   EXPECT_NEAR(fit.a[1], -3.0, 1e-11);
   EXPECT_NEAR(fit.a[2], 0.5, 1e-12);
   EXPECT_LT(fit.chisq, 1e-20);
 
   fit.alamda = 0.0;
-  fit.mrq.mrqmin(f, fit.chisq, fit.alamda, fit.ierr);
-  ASSERT_EQ(fit.ierr, 0);
+  fit.status = fit.mrq.mrqmin(f, fit.chisq, fit.alamda);
+  ASSERT_EQ(fit.status, tavrick::MrqStatus::ok);
   std::array<std::array<double, 3>, 3> n{};
   for (int i = 0; i < 12; ++i) {
     const double phi[3] = {1.0, fit.x[i], fit.x[i] * fit.x[i]};
@@ -132,13 +134,13 @@ TEST(Mrqmin, HeldParameterKeptWithZeroCovariance) {
   for (double& v : fit.covar) v = 99.0;
   const FitArgs f = fit.args(quadratic, 3, 2);
   fit.run(f);
-  ASSERT_EQ(fit.ierr, 0);
+  ASSERT_EQ(fit.status, tavrick::MrqStatus::ok);
   EXPECT_EQ(fit.a[2], 0.25);
   EXPECT_NEAR(fit.a[0], 1.0, 1e-11);
   EXPECT_NEAR(fit.a[1], 2.0, 1e-11);
   fit.alamda = 0.0;
-  fit.mrq.mrqmin(f, fit.chisq, fit.alamda, fit.ierr);
-  ASSERT_EQ(fit.ierr, 0);
+  fit.status = fit.mrq.mrqmin(f, fit.chisq, fit.alamda);
+  ASSERT_EQ(fit.status, tavrick::MrqStatus::ok);
   // Normal matrix of 1, x over x = 0..7: [[8, 28], [28, 140]], determinant 336.
   EXPECT_NEAR(fit.cov(1, 1), 140.0 / 336.0, 1e-14);
   EXPECT_NEAR(fit.cov(1, 2), -28.0 / 336.0, 1e-14);
@@ -160,7 +162,7 @@ TEST(Mrqmin, GaussianOnLineConvergesFromPerturbedStart) {
   fit.a = {12.8, 80.0, 3.6, 4.0, 0.4};
   const FitArgs f = fit.args(gaussLine, 5, 5);
   fit.run(f);
-  ASSERT_EQ(fit.ierr, 0);
+  ASSERT_EQ(fit.status, tavrick::MrqStatus::ok);
   for (int k = 0; k < 5; ++k) EXPECT_NEAR(fit.a[k], truth[k], 1e-8 * std::abs(truth[k])) << k;
   EXPECT_LT(fit.chisq, 1e-16);
 
@@ -168,8 +170,8 @@ TEST(Mrqmin, GaussianOnLineConvergesFromPerturbedStart) {
   const auto a = fit.a;
   const double chisq = fit.chisq;
   fit.alamda = 0.0;
-  fit.mrq.mrqmin(f, fit.chisq, fit.alamda, fit.ierr);
-  EXPECT_EQ(fit.ierr, 0);
+  fit.status = fit.mrq.mrqmin(f, fit.chisq, fit.alamda);
+  EXPECT_EQ(fit.status, tavrick::MrqStatus::ok);
   EXPECT_EQ(fit.a, a);
   EXPECT_EQ(fit.chisq, chisq);
   EXPECT_GT(fit.cov(1, 1), 0.0);
@@ -207,14 +209,14 @@ TEST(Mrqmin, ExactStartRejectsEveryStep) {
   const auto start = fit.a;
   const FitArgs f = fit.args(gaussLine, 5, 5);
   fit.alamda = -1.0;
-  fit.mrq.mrqmin(f, fit.chisq, fit.alamda, fit.ierr);
-  ASSERT_EQ(fit.ierr, 0);
+  fit.status = fit.mrq.mrqmin(f, fit.chisq, fit.alamda);
+  ASSERT_EQ(fit.status, tavrick::MrqStatus::ok);
   double expect = sp(0.001f) * 10.0;
   EXPECT_EQ(fit.alamda, expect);
   EXPECT_EQ(fit.chisq, 0.0);
   for (int k = 0; k < 4; ++k) {
-    fit.mrq.mrqmin(f, fit.chisq, fit.alamda, fit.ierr);
-    ASSERT_EQ(fit.ierr, 0);
+    fit.status = fit.mrq.mrqmin(f, fit.chisq, fit.alamda);
+    ASSERT_EQ(fit.status, tavrick::MrqStatus::ok);
     expect *= 10.0;
     EXPECT_EQ(fit.alamda, expect);
     EXPECT_EQ(fit.chisq, 0.0);
@@ -227,8 +229,8 @@ TEST(Mrqmin, AcceptedStepScalesDampingByTenth) {
   Fit fit(5);
   for (int i = 0; i < 5; ++i) fit.y[i] = 4.0 + i;
   const FitArgs f = fit.args(quadratic, 3, 2);
-  fit.mrq.mrqmin(f, fit.chisq, fit.alamda, fit.ierr);
-  ASSERT_EQ(fit.ierr, 0);
+  fit.status = fit.mrq.mrqmin(f, fit.chisq, fit.alamda);
+  ASSERT_EQ(fit.status, tavrick::MrqStatus::ok);
   EXPECT_EQ(fit.alamda, sp(0.001f) * sp(0.1f));
   EXPECT_GT(fit.a[0], 0.0);
 }
@@ -239,8 +241,8 @@ TEST(Mrqmin, IgnoredParameterIsSingularOnFirstCall) {
   fit.a = {0.5, 0.5, 7.0};
   const auto start = fit.a;
   const FitArgs f = fit.args(lineIgnoringA3, 3, 3);
-  fit.mrq.mrqmin(f, fit.chisq, fit.alamda, fit.ierr);
-  EXPECT_EQ(fit.ierr, 2);
+  fit.status = fit.mrq.mrqmin(f, fit.chisq, fit.alamda);
+  EXPECT_EQ(fit.status, tavrick::MrqStatus::singular);
   EXPECT_EQ(fit.a, start);
 }
 
@@ -251,8 +253,8 @@ TEST(Mrqmin, RepeatedListaIndexFailsAtSetup) {
   fit.lista[1] = 2;
   fit.chisq = 42.0;
   const FitArgs f = fit.args(quadratic, 3, 2);
-  fit.mrq.mrqmin(f, fit.chisq, fit.alamda, fit.ierr);
-  EXPECT_EQ(fit.ierr, 1);
+  fit.status = fit.mrq.mrqmin(f, fit.chisq, fit.alamda);
+  EXPECT_EQ(fit.status, tavrick::MrqStatus::improper);
   EXPECT_EQ(fit.alamda, -1.0);
   EXPECT_EQ(fit.chisq, 42.0);
   EXPECT_EQ(fit.a[0], 1.0);
@@ -264,8 +266,8 @@ TEST(Mrqmin, ListaEntryOutsideParametersFailsAtSetup) {
   Fit fit(6);
   fit.lista[1] = 4;  // ma = 3
   const FitArgs f = fit.args(quadratic, 3, 2);
-  fit.mrq.mrqmin(f, fit.chisq, fit.alamda, fit.ierr);
-  EXPECT_EQ(fit.ierr, 1);
+  fit.status = fit.mrq.mrqmin(f, fit.chisq, fit.alamda);
+  EXPECT_EQ(fit.status, tavrick::MrqStatus::improper);
   EXPECT_EQ(fit.alamda, -1.0);
 }
 
@@ -279,8 +281,8 @@ TEST(Mrqmin, FullListWithBadEntryDoesNotOverrunLista) {
   lista[kMaxPar] = -77;
   FitArgs f = fit.args(quadratic, kMaxPar, kMaxPar);
   f.lista = lista.data();
-  fit.mrq.mrqmin(f, fit.chisq, fit.alamda, fit.ierr);
-  EXPECT_EQ(fit.ierr, 1);
+  fit.status = fit.mrq.mrqmin(f, fit.chisq, fit.alamda);
+  EXPECT_EQ(fit.status, tavrick::MrqStatus::improper);
   EXPECT_EQ(lista[kMaxPar], -77);
   EXPECT_EQ(fit.alamda, -1.0);
 }
@@ -288,8 +290,8 @@ TEST(Mrqmin, FullListWithBadEntryDoesNotOverrunLista) {
 TEST(Mrqmin, MoreParametersThanCapacityFailAtSetup) {
   Fit fit(4);
   const FitArgs f = fit.args(quadratic, kMaxPar + 1, 3);
-  fit.mrq.mrqmin(f, fit.chisq, fit.alamda, fit.ierr);
-  EXPECT_EQ(fit.ierr, 1);
+  fit.status = fit.mrq.mrqmin(f, fit.chisq, fit.alamda);
+  EXPECT_EQ(fit.status, tavrick::MrqStatus::improper);
 }
 
 // ---- gaussj ------------------------------------------------------------------

@@ -61,7 +61,7 @@ struct Fit {
   tavrick::Mrq mrq;
   double chisq = 0.0;
   double alamda = 0.0;
-  int ierr = -1;
+  tavrick::FitSummary summary{};
 
   explicit Fit(int n) : x(n), y(n), sig(n, 1.0), peaks(n), bkgrd(n) {
     for (int i = 0; i < n; ++i) x[i] = i;
@@ -78,7 +78,7 @@ struct Fit {
   // Runs search and returns what it printed.
   std::string search(tavrick::Model m, int ma, int mfit) {
     std::FILE* out = std::tmpfile();
-    tavrick::search(mrq, out, args(m, ma, mfit), chisq, alamda, ierr);
+    summary = tavrick::search(mrq, out, args(m, ma, mfit), chisq, alamda);
     std::rewind(out);
     std::string text;
     for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text += static_cast<char>(c);
@@ -105,7 +105,8 @@ TEST(Search, LogLinesOfShortFit) {
             " IT =    0  CHISQ =      1.9980  L =  1.00E-04\n"
             " IT =    1  CHISQ =      1.0000  L =  1.00E-05\n"
             " IT =    2  CHISQ =      1.0000  L =  1.00E-06\n");
-  EXPECT_EQ(fit.ierr, 0);
+  EXPECT_EQ(fit.summary.status, tavrick::FitStatus::converged);
+  EXPECT_EQ(fit.summary.iterations, 2);
   EXPECT_EQ(fit.alamda, 0.0);
   EXPECT_NEAR(fit.a[0], 1000.0, 1e-9);
 }
@@ -139,7 +140,8 @@ TEST(Search, CapAfterHundredStepsStillLeavesCovariance) {
   EXPECT_EQ(v[0], " IT =    0  CHISQ =      0.0000  L =  1.00E-02");
   EXPECT_EQ(v[1], " IT =    1  CHISQ =      0.0000  L =  1.00E-01");
   EXPECT_EQ(v[100], " IT =  100  CHISQ =      0.0000  L =  1.00E+98");
-  EXPECT_EQ(fit.ierr, 0);
+  EXPECT_EQ(fit.summary.status, tavrick::FitStatus::iteration_cap);
+  EXPECT_EQ(fit.summary.iterations, 100);
   EXPECT_EQ(fit.a[0], 2.0);
   EXPECT_EQ(fit.a[1], 0.5);
   // Inverse of the normal matrix [[6, 15], [15, 55]], determinant 105.
@@ -154,7 +156,7 @@ TEST(Search, FailedSetupPrintsFailureLineOnly) {
   for (int i = 0; i < 5; ++i) fit.y[i] = 3.0;
   const std::string out = fit.search(ignoresA2, 2, 2);
   EXPECT_EQ(out, " Fit failed: singular curvature matrix\n");
-  EXPECT_EQ(fit.ierr, 2);
+  EXPECT_EQ(fit.summary.status, tavrick::FitStatus::singular);
 }
 
 // The first step crosses 5 and is accepted (chi-square 100 -> 25); its
@@ -166,7 +168,7 @@ TEST(Search, FailedStepPrintsFailureLineAfterLog) {
   EXPECT_EQ(out,
             " IT =    0  CHISQ =     25.0000  L =  1.00E-04\n"
             " Fit failed: singular curvature matrix\n");
-  EXPECT_EQ(fit.ierr, 2);
+  EXPECT_EQ(fit.summary.status, tavrick::FitStatus::singular);
   EXPECT_NEAR(fit.a[0], 10.0 / (1.0 + tavrick::sp(0.001f)), 1e-12);
   EXPECT_EQ(fit.chisq, 25.0);
 }
@@ -181,12 +183,12 @@ TEST(Search, FitAllocatesNothing) {
   ASSERT_NE(out, nullptr);
   std::fputs("warm the stream buffer\n", out);
   allocations = 0;
-  tavrick::search(fit.mrq, out, f, fit.chisq, fit.alamda, fit.ierr);
+  fit.summary = tavrick::search(fit.mrq, out, f, fit.chisq, fit.alamda);
   const std::size_t during = allocations;
   const long written = std::ftell(out);
   std::fclose(out);
   EXPECT_EQ(during, 0u);
-  EXPECT_EQ(fit.ierr, 0);
+  EXPECT_EQ(fit.summary.status, tavrick::FitStatus::converged);
   EXPECT_GT(written, 40L);
 }
 
