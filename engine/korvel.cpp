@@ -44,14 +44,14 @@ const Routines* routines(Variant v) {
 // Requests whose arrays or window would run past the storage the engine and
 // its caller hold. The command never makes them; a direct caller gets a line
 // instead of a read or write out of bounds.
-bool within_limits(const KorvelArgs& k) {
+bool withinLimits(const KorvelArgs& k) {
   return k.npeaks >= 1 && k.npeaks <= kMaxPeaks && k.nbak >= 1 && k.nbak <= kMaxBak &&
          k.maxch >= 1 && k.maxch <= kMaxCh && k.ilo >= 0 && k.ihi <= kMaxCh;
 }
 
 }  // namespace
 
-Variant select_variant(int ilor, int ifixwd, int iskew, int ifixcn, int idiffwd) {
+Variant selectVariant(int ilor, int ifixwd, int iskew, int ifixcn, int idiffwd) {
   if (ilor == 1) {
     if (idiffwd == 0) return Variant::lorf;
     if (idiffwd == 1) return Variant::lor;
@@ -70,19 +70,19 @@ Variant select_variant(int ilor, int ifixwd, int iskew, int ifixcn, int idiffwd)
   return Variant::None;
 }
 
-int free_parameters(Variant v, int npeaks, int nbak) {
+int freeParameters(Variant v, int npeaks, int nbak) {
   const Routines* rt = routines(v);
   return rt == nullptr ? 0 : rt->layout->mfit.of(npeaks, nbak);
 }
 
-Variant variant_of(const KorvelArgs& k) {
+Variant variantOf(const KorvelArgs& k) {
   if (k.hpge != nullptr) return Variant::hpge;
-  return select_variant(k.ilor, k.ifixwd, k.iskew, k.ifixcn, k.idiffwd);
+  return selectVariant(k.ilor, k.ifixwd, k.iskew, k.ifixcn, k.idiffwd);
 }
 
-int free_parameters(const KorvelArgs& k) {
+int freeParameters(const KorvelArgs& k) {
   if (k.hpge != nullptr) return hpge::freeParameters(*k.hpge, k.npeaks, k.nbak);
-  return free_parameters(variant_of(k), k.npeaks, k.nbak);
+  return freeParameters(variantOf(k), k.npeaks, k.nbak);
 }
 
 void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
@@ -121,7 +121,7 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
     fortran::write(out, "(' Poisson likelihood, Chisq = 2*Sum(Fit-N+N*ln(N/Fit))')");
   }
 
-  if (!within_limits(k)) {
+  if (!withinLimits(k)) {
     fortran::write(out, "(' No fit: request beyond the limits of the engine')");
     return;
   }
@@ -137,7 +137,7 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
   for (int i = k.ilo; i <= k.ihi; ++i) total += k.spec[i];
   k.total = total;
 
-  const Variant v = variant_of(k);
+  const Variant v = variantOf(k);
   if (v == Variant::None) {
     fortran::write(out, "(' No fit: no peak shape matches these flags')");
     return;
@@ -168,7 +168,7 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
   fortran::write(out, "('   Chisq per data point        = ',F10.2)", r.chisq);
   // nchan and the degrees of freedom pass through single precision, as the
   // report has always computed them.
-  const int nfree = free_parameters(k);
+  const int nfree = freeParameters(k);
   const double perdof =
       (sp(static_cast<float>(nchan)) * r.chisq) / sp(static_cast<float>(nchan - nfree));
   fortran::write(out, "('   Chisq per degree of freedom = ',F10.2//)", perdof);

@@ -65,16 +65,21 @@ enum class Variant {
 
 // The variant the engine runs for these flags, as it sees them after a
 // Lorentzian shape has cleared iskew, ifixwd and ifixcn.
-Variant select_variant(int ilor, int ifixwd, int iskew, int ifixcn, int idiffwd);
+Variant selectVariant(int ilor, int ifixwd, int iskew, int ifixcn, int idiffwd);
 
 // Free parameters of a variant with npeaks peaks and nbak background
 // coefficients (the count the fit varies); 0 for None and hpge, whose count
 // depends on what it holds.
-int free_parameters(Variant v, int npeaks, int nbak);
+int freeParameters(Variant v, int npeaks, int nbak);
 
 // The variant of a call's arguments, and its free parameters.
-Variant variant_of(const KorvelArgs& k);
-int free_parameters(const KorvelArgs& k);
+Variant variantOf(const KorvelArgs& k);
+int freeParameters(const KorvelArgs& k);
+
+// TODO(naming): the spellings results/ still calls; they go when it calls
+// variantOf and freeParameters.
+inline Variant variant_of(const KorvelArgs& k) { return variantOf(k); }
+inline int free_parameters(const KorvelArgs& k) { return freeParameters(k); }
 
 // Fits one set of peaks in one window, printing the report on out.
 void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out);

@@ -18,7 +18,7 @@ namespace {
 using tavrick::FitResults;
 using tavrick::korvel;
 using tavrick::KorvelArgs;
-using tavrick::select_variant;
+using tavrick::selectVariant;
 using tavrick::Variant;
 using tavrick::Workspace;
 
@@ -81,24 +81,24 @@ const char* const kBanner =
 
 TEST(SelectVariant, FollowsTheFlagTable) {
   // ilor, ifixwd, iskew, ifixcn, idiffwd
-  EXPECT_EQ(select_variant(1, 0, 0, 0, 0), Variant::lorf);
-  EXPECT_EQ(select_variant(1, 0, 0, 0, 1), Variant::lor);
-  EXPECT_EQ(select_variant(1, 0, 0, 0, 2), Variant::None);
-  EXPECT_EQ(select_variant(2, 0, 0, 0, 1), Variant::None);
-  EXPECT_EQ(select_variant(-1, 0, 0, 0, 0), Variant::None);
-  EXPECT_EQ(select_variant(0, 1, 0, 0, 1), Variant::fwvc);
-  EXPECT_EQ(select_variant(0, 1, 0, 1, 0), Variant::fwfc);
-  EXPECT_EQ(select_variant(0, 1, 1, 0, 1), Variant::sfwvc);
-  EXPECT_EQ(select_variant(0, 1, 2, 0, 1), Variant::sfwvc);  // skewtail, widths given
-  EXPECT_EQ(select_variant(0, 1, 2, 1, 1), Variant::sfwfc);
-  EXPECT_EQ(select_variant(0, 0, 1, 1, 0), Variant::skewf);  // skew ignores held centroids
-  EXPECT_EQ(select_variant(0, 0, 1, 0, 1), Variant::skew);
-  EXPECT_EQ(select_variant(0, 0, 2, 0, 0), Variant::None);  // skewtail, same width
-  EXPECT_EQ(select_variant(0, 0, 0, 0, 0), Variant::symf);
-  EXPECT_EQ(select_variant(0, 0, 0, 1, 0), Variant::symfc);
-  EXPECT_EQ(select_variant(0, 0, 0, 0, 1), Variant::sym);
-  EXPECT_EQ(select_variant(0, 0, 0, 1, 1), Variant::None);  // gauss, different, given
-  EXPECT_EQ(select_variant(0, 0, 0, 0, 2), Variant::None);
+  EXPECT_EQ(selectVariant(1, 0, 0, 0, 0), Variant::lorf);
+  EXPECT_EQ(selectVariant(1, 0, 0, 0, 1), Variant::lor);
+  EXPECT_EQ(selectVariant(1, 0, 0, 0, 2), Variant::None);
+  EXPECT_EQ(selectVariant(2, 0, 0, 0, 1), Variant::None);
+  EXPECT_EQ(selectVariant(-1, 0, 0, 0, 0), Variant::None);
+  EXPECT_EQ(selectVariant(0, 1, 0, 0, 1), Variant::fwvc);
+  EXPECT_EQ(selectVariant(0, 1, 0, 1, 0), Variant::fwfc);
+  EXPECT_EQ(selectVariant(0, 1, 1, 0, 1), Variant::sfwvc);
+  EXPECT_EQ(selectVariant(0, 1, 2, 0, 1), Variant::sfwvc);  // skewtail, widths given
+  EXPECT_EQ(selectVariant(0, 1, 2, 1, 1), Variant::sfwfc);
+  EXPECT_EQ(selectVariant(0, 0, 1, 1, 0), Variant::skewf);  // skew ignores held centroids
+  EXPECT_EQ(selectVariant(0, 0, 1, 0, 1), Variant::skew);
+  EXPECT_EQ(selectVariant(0, 0, 2, 0, 0), Variant::None);  // skewtail, same width
+  EXPECT_EQ(selectVariant(0, 0, 0, 0, 0), Variant::symf);
+  EXPECT_EQ(selectVariant(0, 0, 0, 1, 0), Variant::symfc);
+  EXPECT_EQ(selectVariant(0, 0, 0, 0, 1), Variant::sym);
+  EXPECT_EQ(selectVariant(0, 0, 0, 1, 1), Variant::None);  // gauss, different, given
+  EXPECT_EQ(selectVariant(0, 0, 0, 0, 2), Variant::None);
 }
 
 TEST(Korvel, ReportsConfigurationInOrder) {
