@@ -81,24 +81,6 @@ std::vector<double> join(std::initializer_list<std::vector<double>> parts) {
   return v;
 }
 
-TEST(GaussModel, DerivativesMatchCentralDifferences) {
-  // sym: c, h, w per peak, then the background.
-  checkDerivatives(tavrick::fgaus, join({{10.2, 120.0, 3.1, 18.4, 80.0, 4.5}, kBack}), 12, 12, 2, 6,
-                   kXs);
-  // symf: c, h per peak, common w, background.
-  checkDerivatives(tavrick::fgausf, join({{10.2, 120.0, 18.4, 80.0, 3.7}, kBack}), 11, 11, 2, 6,
-                   kXs);
-  // symfc: heights, background, common w, held centroids.
-  checkDerivatives(tavrick::fsymfc, join({{120.0, 80.0}, kBack, {3.7, 10.2, 18.4}}), 11, 9, 2, 6,
-                   kXs);
-  // fwvc: c, h per peak, background, held w.
-  checkDerivatives(tavrick::fgfwvc, join({{10.2, 120.0, 18.4, 80.0}, kBack, {3.7}}), 11, 10, 2, 6,
-                   kXs);
-  // fwfc: heights, background, held centroids, held w.
-  checkDerivatives(tavrick::fgfwfc, join({{120.0, 80.0}, kBack, {10.2, 18.4, 3.7}}), 11, 8, 2, 6,
-                   kXs);
-}
-
 TEST(GaussModel, NegativeWidthAndNoBackground) {
   checkDerivatives(tavrick::fgaus, {10.2, 120.0, -3.1}, 3, 3, 1, 0, {6.0, 9.9, 12.5});
   checkDerivatives(tavrick::fgausf, {10.2, 120.0, -3.1}, 3, 3, 1, 0, {6.0, 9.9, 12.5});

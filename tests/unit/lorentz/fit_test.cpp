@@ -74,39 +74,4 @@ TEST(Glorf, RecoversNoiseFreePeaksWithCommonWidth) {
   }
 }
 
-TEST(Glor, NoisyPeaksLandWithinThreeErrors) {
-  testfit::Poisson draw(424242);
-  for (int trial = 0; trial < 3; ++trial) {
-    Fit f;
-    kTwo.fill(f);
-    for (int ch = f.ilo; ch <= f.ihi; ++ch) f.spec[at(ch)] = draw(f.spec[at(ch)]);
-    f.run(tavrick::glor, {131.0, 158.0}, {5.0, 5.0}, 0.0, 0.0, 2, 3);
-    ASSERT_FALSE(failed(f)) << f.log;
-    f.report(tavrick::xlor, 2, 3);
-    for (std::size_t k = 0; k < 2; ++k) {
-      const Peak& p = kTwo.peaks[k];
-      EXPECT_NEAR(f.res.cenfit[k], p.pos, 3.0 * f.res.cenerr[k]) << trial;
-      EXPECT_NEAR(f.res.hgtfit[k], p.height, 3.0 * f.res.hgterr[k]) << trial;
-      EXPECT_NEAR(f.res.fwhfit[k], p.fwhm, 3.0 * f.res.fwherr[k]) << trial;
-    }
-  }
-}
-
-TEST(Glorf, NoisyPeaksLandWithinThreeErrors) {
-  Synthetic syn = kTwo;
-  for (Peak& p : syn.peaks) p.fwhm = 5.2;
-  testfit::Poisson draw(99);
-  Fit f;
-  syn.fill(f);
-  for (int ch = f.ilo; ch <= f.ihi; ++ch) f.spec[at(ch)] = draw(f.spec[at(ch)]);
-  f.run(tavrick::glorf, {131.0, 158.0}, {}, 7.0, 0.0, 2, 3);
-  ASSERT_FALSE(failed(f)) << f.log;
-  f.report(tavrick::xlorf, 2, 3);
-  for (std::size_t k = 0; k < 2; ++k) {
-    EXPECT_NEAR(f.res.cenfit[k], syn.peaks[k].pos, 3.0 * f.res.cenerr[k]);
-    EXPECT_NEAR(f.res.hgtfit[k], syn.peaks[k].height, 3.0 * f.res.hgterr[k]);
-    EXPECT_NEAR(f.res.fwhfit[k], 5.2, 3.0 * f.res.fwherr[k]);
-  }
-}
-
 }  // namespace

@@ -20,20 +20,6 @@ using testfit::lines;
 
 const std::vector<double> kXs = {0.0, 5.0, 9.7, 12.0, 14.5, 18.0, 25.0, 60.0};
 
-TEST(LorentzModels, DerivativesMatchCentralDifferences) {
-  {
-    // c, h, b per peak, then three background coefficients.
-    const std::vector<double> a{10.3, 500.0, 2.5, 15.8, 300.0, -3.5, 20.0, 0.4, -0.01};
-    SCOPED_TRACE("flor");
-    testfit::checkDerivatives(tavrick::flor, a, 9, 9, 2, 3, kXs);
-  }
-  {
-    const std::vector<double> a{10.3, 500.0, 15.8, 300.0, 2.5, 20.0, 0.4, -0.01};
-    SCOPED_TRACE("florf");
-    testfit::checkDerivatives(tavrick::florf, a, 8, 8, 2, 3, kXs);
-  }
-}
-
 TEST(Flor, HeightAtTheCentroidAndHalfAtTheHalfWidth) {
   std::vector<double> a{10.0, 200.0, 3.0};
   a.resize(tavrick::kMaxPar, 0.0);

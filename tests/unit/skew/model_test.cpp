@@ -72,36 +72,6 @@ TEST(Fskew, NegativeWidthGivesTheSameValue) {
 // Two peaks, one seen on each flank at most points, on a cubic background.
 const std::vector<double> kXs = {0.0, 4.0, 8.5, 11.0, 13.2, 16.0, 19.5, 24.0, 35.0};
 
-TEST(SkewModels, DerivativesMatchCentralDifferences) {
-  const std::vector<double> back{20.0, 0.4, -0.01};
-  {
-    std::vector<double> a{10.3, 500.0, 3.2, 1.4, 18.6, 300.0, 2.1, 2.9};
-    a.insert(a.end(), back.begin(), back.end());
-    SCOPED_TRACE("fskew");
-    testfit::checkDerivatives(tavrick::fskew, a, 11, 11, 2, 3, kXs);
-  }
-  {
-    std::vector<double> a{10.3, 500.0, 18.6, 300.0, 3.2, 1.4};
-    a.insert(a.end(), back.begin(), back.end());
-    SCOPED_TRACE("fskewf");
-    testfit::checkDerivatives(tavrick::fskewf, a, 9, 9, 2, 3, kXs);
-  }
-  {
-    std::vector<double> a{10.3, 500.0, 18.6, 300.0};
-    a.insert(a.end(), back.begin(), back.end());
-    a.insert(a.end(), {3.2, 1.4});
-    SCOPED_TRACE("fgsfwvc");
-    testfit::checkDerivatives(tavrick::fgsfwvc, a, 9, 7, 2, 3, kXs);
-  }
-  {
-    std::vector<double> a{500.0, 300.0};
-    a.insert(a.end(), back.begin(), back.end());
-    a.insert(a.end(), {10.3, 18.6, 3.2, 1.4});
-    SCOPED_TRACE("fgsfwfc");
-    testfit::checkDerivatives(tavrick::fgsfwfc, a, 9, 5, 2, 3, kXs);
-  }
-}
-
 TEST(SkewModels, AllFourLayoutsGiveTheSameCurve) {
   const std::vector<double> back{20.0, 0.4, -0.01};
   std::vector<double> sk{10.3, 500.0, 3.2, 1.4, 18.6, 300.0, 3.2, 1.4, 20.0, 0.4, -0.01};
