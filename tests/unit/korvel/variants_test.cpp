@@ -65,9 +65,24 @@ struct Row {
 };
 
 template <class K, const tavrick::Layout& L>
-constexpr Row row(const char* name, Variant v, Shape s, int ilor, int iskew, int idiffwd,
-                  int ifixwd, int ifixcn) {
-  return {name, v, s, ilor, iskew, idiffwd, ifixwd, ifixcn, &L, tavrick::Form<K, L>::full,
+constexpr Row row(const char* name,
+                  Variant v,
+                  Shape s,
+                  int ilor,
+                  int iskew,
+                  int idiffwd,
+                  int ifixwd,
+                  int ifixcn) {
+  return {name,
+          v,
+          s,
+          ilor,
+          iskew,
+          idiffwd,
+          ifixwd,
+          ifixcn,
+          &L,
+          tavrick::Form<K, L>::full,
           K::kCut > 0 ? &tavrick::Form<K, L>::kSparse : nullptr};
 }
 
@@ -201,10 +216,26 @@ struct Fit {
       fwhmin[i] = truep[i].fwhm;
     }
     for (std::size_t i = truep.size(); i < 30; ++i) fwhmin[i] = fwhmin[truep.size() - 1];
-    k = tavrick::KorvelArgs{spec.data(), tavrick::kMaxCh, kIlo,     kIhi,       2,
-                            3,           pos,             fwhmin,   fwhmin,     fwhmin[0],
-                            truep[0].fwlo, 10,            f.idiffwd, f.iskew,   f.ifixwd,
-                            f.ifixcn,    f.ilor,          0.0,      fit.data(), peaks.data(),
+    k = tavrick::KorvelArgs{spec.data(),
+                            tavrick::kMaxCh,
+                            kIlo,
+                            kIhi,
+                            2,
+                            3,
+                            pos,
+                            fwhmin,
+                            fwhmin,
+                            fwhmin[0],
+                            truep[0].fwlo,
+                            10,
+                            f.idiffwd,
+                            f.iskew,
+                            f.ifixwd,
+                            f.ifixcn,
+                            f.ilor,
+                            0.0,
+                            fit.data(),
+                            peaks.data(),
                             bkgrd.data()};
     std::FILE* out = std::fopen("/dev/null", "w");
     tavrick::korvel(k, r, *w, out);
