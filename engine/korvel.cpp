@@ -12,7 +12,9 @@ namespace tavrick {
 
 namespace {
 
-// Every variant's routines and layout: one row each.
+// Every variant's routines and layout: one row each. The routines are those
+// Form<kernel, layout> makes (see engine/model.h); gsym, xsym and the like
+// are their names.
 struct Routines {
   Variant v;
   Start g;
