@@ -30,7 +30,8 @@ struct Layout {
   bool centroidsHeld = false;
   bool widthsHeld = false;
   // Background slots the start routine fills from b1 on: 0 for m, or a fixed
-  // count (zeros beyond m, written before the other slots take theirs).
+  // count (zeros beyond m, written before the other slots take theirs);
+  // none without background.
   int startedBackground = 0;
   fortran::Format head = "(13X,'Centroid',15X,'Area',18X,'Fwhm ')";
   fortran::Format row = "(I3,3(1X,F10.2,'+/-',F9.2 ))";  // one peak's result row
