@@ -76,11 +76,6 @@ int freeParameters(Variant v, int npeaks, int nbak);
 Variant variantOf(const KorvelArgs& k);
 int freeParameters(const KorvelArgs& k);
 
-// TODO(naming): the spellings results/ still calls; they go when it calls
-// variantOf and freeParameters.
-inline Variant variant_of(const KorvelArgs& k) { return variantOf(k); }
-inline int free_parameters(const KorvelArgs& k) { return freeParameters(k); }
-
 // Fits one set of peaks in one window, printing the report on out.
 void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out);
 

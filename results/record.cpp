@@ -190,7 +190,7 @@ Record build_record(const FitRequest& req, const KorvelArgs& k, const FitResults
   rec.shape = req.shape;
   rec.widthopt = req.widthopt;
   rec.peakopt = req.peakopt;
-  const Variant v = variant_of(k);
+  const Variant v = variantOf(k);
   rec.variant = variant_name(v);
   rec.search = req.search;
   rec.weights = req.weights;
@@ -201,7 +201,7 @@ Record build_record(const FitRequest& req, const KorvelArgs& k, const FitResults
   // computes them.
   const int nchan = rec.channels;
   const double fn = static_cast<double>(static_cast<float>(nchan));
-  rec.free_parameters = free_parameters(k);
+  rec.free_parameters = freeParameters(k);
   rec.dof = nchan - rec.free_parameters;
   rec.chisq_per_point = r.chisq;
   rec.chisq = r.chisq * fn;
