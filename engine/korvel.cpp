@@ -176,4 +176,31 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
   fortran::write(out, "('   Chisq per degree of freedom = ',F10.2//)", perdof);
 }
 
+void bindArgs(KorvelArgs& k, FitSettings& s, const double* spec, double* fit, double* peaks,
+              double* bkgrd) {
+  k.spec = spec;
+  k.maxch = kMaxCh;
+  k.ilo = s.ilo;
+  k.ihi = s.ihi;
+  k.npeaks = s.npeaks;
+  k.nbak = s.nbak;
+  k.pos = s.pos.data();
+  k.fwhmin = s.fwhmin.data();
+  k.fwloin = s.fwloin.data();
+  k.width = s.width;
+  k.widlo = s.widlo;
+  k.ipksch = s.ipksch;
+  k.idiffwd = s.idiffwd;
+  k.iskew = s.iskew;
+  k.ifixwd = s.ifixwd;
+  k.ifixcn = s.ifixcn;
+  k.ilor = s.ilor;
+  k.total = 0.0;
+  k.fit = fit;
+  k.peaks = peaks;
+  k.bkgrd = bkgrd;
+  k.weights = s.weights;
+  k.hpge = nullptr;
+}
+
 }  // namespace tavrick

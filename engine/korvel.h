@@ -38,6 +38,38 @@ struct KorvelArgs {
   const hpge::Config* hpge = nullptr;
 };
 
+// Half-width in channels of the peak search around each guess, when the
+// command line does not set it.
+inline constexpr int kPeakSearch = 10;
+
+// What the option phase settles for one fit: the variant's flags, the
+// window, the peaks' start lists, the search and the weighting.
+struct FitSettings {
+  int iskew = 0;
+  int ilor = 0;
+  int ihpge = 0;
+  int ifixwd = 0;
+  int idiffwd = 1;
+  int ifixcn = 0;
+  int nbak = 3;
+  int ilo = 0;
+  int ihi = 0;
+  int npeaks = 0;
+  std::array<double, kMaxPeaks> pos{};  // replaced by the peak search
+  std::array<double, kMaxPeaks> fwhmin{};
+  std::array<double, kMaxPeaks> fwloin{};
+  double width = 0.0;
+  double widlo = 0.0;
+  int ipksch = kPeakSearch;  // 0: no search, the guesses stay where given
+  Weighting weights = Weighting::data;
+};
+
+// Sets k for a fit of s over the channel arrays spec, fit, peaks and bkgrd:
+// the flags and window of s, its lists (the search writes s.pos), a total of
+// 0 and no germanium shape (the caller sets k.hpge for that).
+void bindArgs(KorvelArgs& k, FitSettings& s, const double* spec, double* fit, double* peaks,
+              double* bkgrd);
+
 // Storage the engine needs for a call, sized once by its caller.
 struct Workspace {
   FitWork fit{};

@@ -171,29 +171,7 @@ hpge::Config hpge_config(const Settings& s) {
 
 void fit(Settings& s, Run& run, std::FILE* out) {
   KorvelArgs& k = run.k;
-  k.spec = run.spec.data();
-  k.maxch = kMaxCh;
-  k.ilo = s.ilo;
-  k.ihi = s.ihi;
-  k.npeaks = s.npeaks;
-  k.nbak = s.nbak;
-  k.pos = s.pos.data();
-  k.fwhmin = s.fwhmin.data();
-  k.fwloin = s.fwloin.data();
-  k.width = s.width;
-  k.widlo = s.widlo;
-  k.ipksch = s.ipksch;
-  k.idiffwd = s.idiffwd;
-  k.iskew = s.iskew;
-  k.ifixwd = s.ifixwd;
-  k.ifixcn = s.ifixcn;
-  k.ilor = s.ilor;
-  k.total = 0.0;
-  k.fit = run.fit.data();
-  k.peaks = run.peaks.data();
-  k.bkgrd = run.bkgrd.data();
-  k.weights = s.weights;
-  k.hpge = nullptr;
+  bindArgs(k, s, run.spec.data(), run.fit.data(), run.peaks.data(), run.bkgrd.data());
   if (s.ihpge != 0) {
     hpge::Config& c = run.hpge;
     c = hpge_config(s);

@@ -21,10 +21,8 @@ struct FitWorkspace::Arrays {
   Workspace work{};
   FitResults res{};
   KorvelArgs k{};
-  std::array<double, kMaxPeaks> pos{};
-  std::array<double, kMaxPeaks> fwhmin{};
-  std::array<double, kMaxPeaks> fwloin{};
-  hpge::Config hpge;  // set by each germanium-shape fit before the engine sees it
+  FitSettings settings;  // the latest fit's, which the engine's arguments point into
+  hpge::Config hpge;     // set by each germanium-shape fit before the engine sees it
   // The channels the latest fit filled (none: first > last).
   int first = 0;
   int last = -1;
@@ -33,24 +31,7 @@ struct FitWorkspace::Arrays {
 namespace {
 
 // The engine's flags and lists as the command's option phase leaves them.
-struct Flags {
-  int iskew = 0;
-  int ilor = 0;
-  int ihpge = 0;
-  int ifixwd = 0;
-  int idiffwd = 1;
-  int ifixcn = 0;
-  int nbak = 3;
-  int ilo = 0;
-  int ihi = 0;
-  int npeaks = 0;
-  std::array<double, kMaxPeaks> pos{};
-  std::array<double, kMaxPeaks> fwhmin{};
-  std::array<double, kMaxPeaks> fwloin{};
-  double width = 0.0;
-  double widlo = 0.0;
-  int ipksch = 10;
-  Weighting weights = Weighting::data;
+struct Flags : FitSettings {
   hpge::Config hpge;  // shape hpge: start values in single precision, holds
 };
 
@@ -319,38 +300,14 @@ std::string fit(const FitRequest& req, FitWorkspace& ws, Record& rec, std::FILE*
     const auto i = static_cast<std::size_t>(ch - req.first_channel);
     a.spec[static_cast<std::size_t>(ch)] = single(req.counts[i]);
   }
-  a.pos = f.pos;
-  a.fwhmin = f.fwhmin;
-  a.fwloin = f.fwloin;
+  a.settings = f;
 
   KorvelArgs& k = a.k;
-  k.spec = a.spec.data();
-  k.maxch = kMaxCh;
-  k.ilo = f.ilo;
-  k.ihi = f.ihi;
-  k.npeaks = f.npeaks;
-  k.nbak = f.nbak;
-  k.pos = a.pos.data();
-  k.fwhmin = a.fwhmin.data();
-  k.fwloin = a.fwloin.data();
-  k.width = f.width;
-  k.widlo = f.widlo;
-  k.ipksch = f.ipksch;
-  k.weights = f.weights;
-  k.idiffwd = f.idiffwd;
-  k.iskew = f.iskew;
-  k.ifixwd = f.ifixwd;
-  k.ifixcn = f.ifixcn;
-  k.ilor = f.ilor;
-  k.hpge = nullptr;
+  bindArgs(k, a.settings, a.spec.data(), a.fit.data(), a.peaks.data(), a.bkgrd.data());
   if (f.ihpge != 0) {
     a.hpge = f.hpge;
     k.hpge = &a.hpge;
   }
-  k.total = 0.0;
-  k.fit = a.fit.data();
-  k.peaks = a.peaks.data();
-  k.bkgrd = a.bkgrd.data();
   korvel(k, a.res, a.work, report);
   a.first = f.ilo;
   a.last = f.ihi;
