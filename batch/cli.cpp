@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -183,8 +183,8 @@ int batch_main(int argc, char** argv) {
     fits.reserve(rows.size());
     const std::string command = command_line(words), time = utc_now();
     for (const Row& r : rows)
-      fits.push_back({0, r.spectrum, r.energy, r.status, row_json(r), command, time,
-                      TAVRICK_VERSION});
+      fits.push_back(
+          {0, r.spectrum, r.energy, r.status, row_json(r), command, time, TAVRICK_VERSION});
     int status = 0;
     host.record_fits(fits, status);
     if (status != 0) return fail(host.error());

@@ -48,8 +48,11 @@ void fit_one(const Spectrum& sp, const Work& w, tavrick::results::FitWorkspace& 
 
 }  // namespace
 
-std::vector<Row> run(const std::vector<Spectrum>& spectra, const std::vector<Line>& lines,
-                     std::vector<Work>& work, int jobs, const Progress& progress,
+std::vector<Row> run(const std::vector<Spectrum>& spectra,
+                     const std::vector<Line>& lines,
+                     std::vector<Work>& work,
+                     int jobs,
+                     const Progress& progress,
                      const AfterFit& after) {
   // Rows laid out in work order before any fit starts: each worker writes
   // only the rows of the items it takes.

@@ -34,13 +34,16 @@ using Progress = std::function<void(std::size_t done, std::size_t total)>;
 // Called on the worker thread right after each fit that ran (its rows have a
 // record), while ws still holds it, with the work item's rows (one per line
 // of w). It may change only those rows and what is its own per item.
-using AfterFit = std::function<void(const Work& w, const tavrick::results::FitWorkspace& ws,
-                                    Row* rows)>;
+using AfterFit =
+    std::function<void(const Work& w, const tavrick::results::FitWorkspace& ws, Row* rows)>;
 
 // Fits every work item on jobs threads and returns its rows, work item by
 // work item, peak by peak. The rows do not depend on jobs or on timing.
-std::vector<Row> run(const std::vector<Spectrum>& spectra, const std::vector<Line>& lines,
-                     std::vector<Work>& work, int jobs, const Progress& progress = {},
+std::vector<Row> run(const std::vector<Spectrum>& spectra,
+                     const std::vector<Line>& lines,
+                     std::vector<Work>& work,
+                     int jobs,
+                     const Progress& progress = {},
                      const AfterFit& after = {});
 
 // True when a row is no result.

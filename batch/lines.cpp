@@ -80,8 +80,7 @@ bool parse_lines(std::string_view text, std::vector<Line>& lines, std::string& e
       continue;
     }
     if (cells.size() != ncols)
-      return fail(std::to_string(cells.size()) + " cells, the header has " +
-                  std::to_string(ncols));
+      return fail(std::to_string(cells.size()) + " cells, the header has " + std::to_string(ncols));
     const auto cell = [&](Column k) {
       const int c = where[static_cast<std::size_t>(k)];
       return c < 0 ? std::string_view{} : cells[static_cast<std::size_t>(c)];
@@ -96,7 +95,8 @@ bool parse_lines(std::string_view text, std::vector<Line>& lines, std::string& e
       if (l.shape != "gauss" && l.shape != "skew" && l.shape != "skewtail" && l.shape != "lorentz")
         return fail("shape '" + l.shape + "' is not gauss, skew, skewtail or lorentz");
     }
-    if (!cell(kWidthFwhm).empty() && (!to_real(cell(kWidthFwhm), l.width_fwhm) || l.width_fwhm <= 0.0))
+    if (!cell(kWidthFwhm).empty() &&
+        (!to_real(cell(kWidthFwhm), l.width_fwhm) || l.width_fwhm <= 0.0))
       return fail("width_fwhm '" + std::string(cell(kWidthFwhm)) + "' is not a number above 0");
     if (!cell(kFwhm).empty()) {
       double f = 0.0;

@@ -1,7 +1,5 @@
 #include "batch/output.h"
 
-#include "results/file.h"
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +12,8 @@
 #include <set>
 #include <sstream>
 #include <tuple>
+
+#include "results/file.h"
 
 namespace batch {
 
@@ -58,7 +58,8 @@ bool key_less(const Key& a, const Key& b) {
 
 // Splits CSV text into records of cells (quoted cells may hold commas,
 // quotes and line breaks). False on an unclosed quote.
-bool csv_records(const std::string& text, std::vector<std::vector<std::string>>& recs,
+bool csv_records(const std::string& text,
+                 std::vector<std::vector<std::string>>& recs,
                  std::vector<std::string>& raw) {
   std::size_t i = 0;
   while (i < text.size()) {
@@ -105,7 +106,7 @@ std::vector<std::string> csv_cells(const std::string& line) {
 
 Format format_of(const std::string& path) {
   return path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0 ? Format::Json
-                                                                             : Format::Csv;
+                                                                            : Format::Csv;
 }
 
 bool row_less(const Row& a, const Row& b) {
@@ -155,8 +156,7 @@ std::string write_rows(const std::vector<Row>& rows, Format f) {
   return out + "]\n";
 }
 
-bool merge(const std::vector<std::string>& files, Format f, std::string& text,
-           std::string& error) {
+bool merge(const std::vector<std::string>& files, Format f, std::string& text, std::string& error) {
   std::vector<std::pair<Key, std::string>> rows;
   for (const auto& path : files) {
     std::ifstream in(path, std::ios::binary);
@@ -185,7 +185,8 @@ bool merge(const std::vector<std::string>& files, Format f, std::string& text,
       // One row object per line between "[" and "]".
       std::istringstream lines(body);
       std::string line;
-      if (!std::getline(lines, line) || line != "[") return bad("not a JSON output of tavrick-batch");
+      if (!std::getline(lines, line) || line != "[")
+        return bad("not a JSON output of tavrick-batch");
       bool closed = false;
       while (std::getline(lines, line)) {
         if (line == "]") {
@@ -195,12 +196,12 @@ bool merge(const std::vector<std::string>& files, Format f, std::string& text,
         if (!line.empty() && line.back() == ',') line.pop_back();
         const auto j = nlohmann::json::parse(line, nullptr, false);
         if (j.is_discarded() || !j.is_object() || !j.contains("spectrum") ||
-            !j["spectrum"].is_string() || !j.contains("line_energy") || !j["line_energy"].is_string() ||
-            !j.contains("line") || !j["line"].is_number_integer())
+            !j["spectrum"].is_string() || !j.contains("line_energy") ||
+            !j["line_energy"].is_string() || !j.contains("line") || !j["line"].is_number_integer())
           return bad("not a JSON output of tavrick-batch");
         const std::string e = j["line_energy"].get<std::string>();
-        rows.push_back({{j["spectrum"].get<std::string>(), energy_value(e), j["line"].get<int>(), e},
-                        line});
+        rows.push_back(
+            {{j["spectrum"].get<std::string>(), energy_value(e), j["line"].get<int>(), e}, line});
       }
       if (!closed) return bad("not a complete JSON output of tavrick-batch");
     }
@@ -231,7 +232,8 @@ bool merge(const std::vector<std::string>& files, Format f, std::string& text,
 
 bool write_file(const std::string& path, const std::string& text, std::string& error) {
   if (path.empty() || path == "-") {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+        std::fflush(stdout) != 0) {
       error = "error writing standard output";
       return false;
     }

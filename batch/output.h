@@ -26,8 +26,7 @@ std::string write_rows(const std::vector<Row>& rows, Format f);
 // Joins the outputs of the shards of one run into the text one unsharded run
 // writes. False with a one-line reason for a file that is no output of this
 // program, of another format, or that repeats a row of another file.
-bool merge(const std::vector<std::string>& files, Format f, std::string& text,
-           std::string& error);
+bool merge(const std::vector<std::string>& files, Format f, std::string& text, std::string& error);
 
 // Writes text to path through a temporary file renamed into place, so that a
 // failed run leaves no partial file; "-" or an empty path is standard output.

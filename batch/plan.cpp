@@ -8,7 +8,6 @@
 #include <numeric>
 #include <sstream>
 
-
 namespace batch {
 
 namespace {
@@ -36,7 +35,9 @@ struct Span {
 // Start values and window of a fit over the spans of one group, as a tavrick
 // command line; the option phase of tavrick itself turns it into settings,
 // so a fit here and the printed command see the same numbers.
-void build(const Spectrum& sp, const std::vector<Line>& lines, const std::vector<Span>& spans,
+void build(const Spectrum& sp,
+           const std::vector<Line>& lines,
+           const std::vector<Span>& spans,
            Work& w) {
   const Line& first = lines[static_cast<std::size_t>(spans.front().line)];
   long long lo = spans.front().lo, hi = spans.front().hi;
@@ -341,9 +342,10 @@ std::string command_line(const std::vector<std::string>& args) {
   std::string out;
   for (const auto& a : args) {
     if (!out.empty()) out += ' ';
-    const bool plain = !a.empty() && a.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
-                                                         "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                                         "0123456789_-+./:=,@%") == std::string::npos;
+    const bool plain = !a.empty() && a.find_first_not_of(
+                                         "abcdefghijklmnopqrstuvwxyz"
+                                         "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                         "0123456789_-+./:=,@%") == std::string::npos;
     if (plain) {
       out += a;
       continue;

@@ -57,7 +57,7 @@ struct Work {
   std::string key;         // spectrum name and first line: the shard hash input
   std::string status = "ok";
   std::string reason;
-  std::vector<std::string> args;  // the tavrick command line, program name first
+  std::vector<std::string> args;         // the tavrick command line, program name first
   tavrick::results::FitRequest request;  // the same, as a call (counts filled when fitted)
 };
 

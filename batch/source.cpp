@@ -4,8 +4,10 @@
 
 namespace batch {
 
-bool load_spectra(spectrum::Host& host, const std::vector<std::string>& patterns,
-                  std::vector<Spectrum>& spectra, std::string& error) {
+bool load_spectra(spectrum::Host& host,
+                  const std::vector<std::string>& patterns,
+                  std::vector<Spectrum>& spectra,
+                  std::string& error) {
   spectra.clear();
   int status = 0;
   host.sexpt(status);

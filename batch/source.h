@@ -13,7 +13,9 @@ namespace batch {
 // patterns, every one-dimensional spectrum with an energy calibration. A
 // pattern that matches no spectrum is an error. False with a one-line
 // reason on any failure.
-bool load_spectra(spectrum::Host& host, const std::vector<std::string>& patterns,
-                  std::vector<Spectrum>& spectra, std::string& error);
+bool load_spectra(spectrum::Host& host,
+                  const std::vector<std::string>& patterns,
+                  std::vector<Spectrum>& spectra,
+                  std::string& error);
 
 }  // namespace batch

@@ -109,8 +109,10 @@ int main(int argc, char** argv) {
     for (;;) {
       const std::size_t tab = line.find('\t', at);
       const std::string f = line.substr(at, tab == std::string::npos ? tab : tab - at);
-      if (c.label.empty()) c.label = f;
-      else c.argv.push_back(f);
+      if (c.label.empty())
+        c.label = f;
+      else
+        c.argv.push_back(f);
       if (tab == std::string::npos) break;
       at = tab + 1;
     }

@@ -176,8 +176,8 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
   fortran::write(out, "('   Chisq per degree of freedom = ',F10.2//)", perdof);
 }
 
-void bindArgs(KorvelArgs& k, FitSettings& s, const double* spec, double* fit, double* peaks,
-              double* bkgrd) {
+void bindArgs(
+    KorvelArgs& k, FitSettings& s, const double* spec, double* fit, double* peaks, double* bkgrd) {
   k.spec = spec;
   k.maxch = kMaxCh;
   k.ilo = s.ilo;

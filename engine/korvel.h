@@ -67,8 +67,8 @@ struct FitSettings {
 // Sets k for a fit of s over the channel arrays spec, fit, peaks and bkgrd:
 // the flags and window of s, its lists (the search writes s.pos), a total of
 // 0 and no germanium shape (the caller sets k.hpge for that).
-void bindArgs(KorvelArgs& k, FitSettings& s, const double* spec, double* fit, double* peaks,
-              double* bkgrd);
+void bindArgs(
+    KorvelArgs& k, FitSettings& s, const double* spec, double* fit, double* peaks, double* bkgrd);
 
 // Storage the engine needs for a call, sized once by its caller.
 struct Workspace {

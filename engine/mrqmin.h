@@ -37,8 +37,8 @@ enum class MrqStatus { ok, improper, singular };
 // Model function of a peak variant: value y and derivatives dyda by the free
 // parameters at abscissa x. a and dyda point at a(1) and dyda(1). Held
 // parameters' derivatives need not be written.
-using Model = void (*)(double x, const double* a, double& y, double* dyda, int ma, int npeaks,
-                       int nbak);
+using Model =
+    void (*)(double x, const double* a, double& y, double* dyda, int ma, int npeaks, int nbak);
 
 // Peaks a sparse model evaluates at one point: bit k-1 stands for peak k.
 using PeakSet = std::uint32_t;

@@ -50,7 +50,7 @@ struct Item {
 class Format {
  public:
   template <class S>
-    requires std::is_convertible_v<const S&, std::string_view>
+  requires std::is_convertible_v<const S&, std::string_view>
   consteval Format(const S& text) : text_(text) {  // NOLINT: implicit from a literal on purpose
     // Not a constant expression, so a malformed literal is a compile error.
     if (!valid(text_)) malformed();

@@ -138,11 +138,20 @@ std::string one_line(std::string_view msg) {
   s.reserve(msg.size());
   for (const char c : msg) {
     switch (c) {
-      case '\n': s += "\\n"; break;
-      case '\r': s += "\\r"; break;
-      case '\v': s += "\\v"; break;
-      case '\f': s += "\\f"; break;
-      default: s += c;
+      case '\n':
+        s += "\\n";
+        break;
+      case '\r':
+        s += "\\r";
+        break;
+      case '\v':
+        s += "\\v";
+        break;
+      case '\f':
+        s += "\\f";
+        break;
+      default:
+        s += c;
     }
   }
   return s;

@@ -49,9 +49,6 @@ class ResultsOut;
 // All of the above, and the results file when results asks for one. Returns
 // the exit status: 0, or 8 when out could not be written (the reason then
 // goes to standard error, as out is unusable).
-int fetch_and_fit(Settings& s,
-                  spectrum::Host& host,
-                  std::FILE* out,
-                  ResultsOut* results = nullptr);
+int fetch_and_fit(Settings& s, spectrum::Host& host, std::FILE* out, ResultsOut* results = nullptr);
 
 }  // namespace tavrick

@@ -177,8 +177,8 @@ int sketch_command(int argc, char** argv, std::FILE*& listing) {
   if (opt.svg) {
     tavrick::SvgPlot p;
     p.sketch = a;
-    p.peaks = tavrick::peak_terms(run->res, k.npeaks, k.ilo, k.ihi, k.iskew, k.ilor,
-                                  k.hpge != nullptr);
+    p.peaks =
+        tavrick::peak_terms(run->res, k.npeaks, k.ilo, k.ihi, k.iskew, k.ilor, k.hpge != nullptr);
     energy_scale(host, settings, p);
     tavrick::svg(p, stdout);
   } else {

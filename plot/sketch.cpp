@@ -198,8 +198,8 @@ void sketch(const SketchArgs& s, std::FILE* out) {
   if (s.germanium) {
     // The shape parameters common to the window's peaks, under the rows.
     constexpr fortran::Format kShapeRow = R"f(('XTEXT 3.0 ',F4.1,' \C8  ',A,F9.3,'+/-',F8.3))f";
-    const char* const names[] = {"Tail R (%)  ", "Tail BETA   ", "Step (%)    ",
-                                 "High RH (%) ", "High BETAH  "};
+    const char* const names[] = {"Tail R (%)  ", "Tail BETA   ", "Step (%)    ", "High RH (%) ",
+                                 "High BETAH  "};
     const int count = s.high ? 5 : 3;
     for (int j = 0; j < count; ++j) {
       const auto n = static_cast<std::size_t>(j);

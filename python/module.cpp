@@ -94,8 +94,9 @@ std::optional<res::Calibration> calibration_of(const py::object& cal) {
   if (cal.is_none()) return std::nullopt;
   if (py::isinstance<py::str>(cal)) {
     auto c = res::parse_calibration(cal.cast<std::string>());
-    if (!c) throw py::value_error("bad CALIBRATION argument (POLY unit c0 c1 ...): " +
-                                  cal.cast<std::string>());
+    if (!c)
+      throw py::value_error("bad CALIBRATION argument (POLY unit c0 c1 ...): " +
+                            cal.cast<std::string>());
     return c;
   }
   res::Calibration c;
@@ -132,12 +133,18 @@ std::optional<tavrick::hpge::Config> germanium(const Options& o) {
   if (o.step) c.start.step = *o.step;
   if (o.hightail) c.start.rh = (*o.hightail)[0], c.start.betah = (*o.hightail)[1], c.high = true;
   for (const std::string& w : o.hold) {
-    if (w == "r") c.holdr = true;
-    else if (w == "beta") c.holdbeta = true;
-    else if (w == "step") c.holdstep = true;
-    else if (w == "rh") c.holdrh = true;
-    else if (w == "betah") c.holdbetah = true;
-    else throw py::value_error("bad HOLD argument (r|beta|step|rh|betah)" + w);
+    if (w == "r")
+      c.holdr = true;
+    else if (w == "beta")
+      c.holdbeta = true;
+    else if (w == "step")
+      c.holdstep = true;
+    else if (w == "rh")
+      c.holdrh = true;
+    else if (w == "betah")
+      c.holdbetah = true;
+    else
+      throw py::value_error("bad HOLD argument (r|beta|step|rh|betah)" + w);
   }
   return c;
 }
@@ -160,8 +167,8 @@ res::FitRequest request(const Options& o) {
   return r;
 }
 
-py::tuple fit_counts(const Counts& counts, int base, const Options& o, const py::object& cal,
-                     bool report) {
+py::tuple fit_counts(
+    const Counts& counts, int base, const Options& o, const py::object& cal, bool report) {
   if (counts.ndim() != 1) throw py::value_error("COUNTS must be a 1-D array");
   res::FitRequest r = request(o);
   r.counts = std::span<const double>(counts.data(), static_cast<std::size_t>(counts.size()));

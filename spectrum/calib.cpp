@@ -50,7 +50,8 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-bool coefficients_of(const std::vector<std::string_view>& w, std::size_t from,
+bool coefficients_of(const std::vector<std::string_view>& w,
+                     std::size_t from,
                      std::vector<double>& out) {
   if (w.size() <= from) return false;
   out.clear();
@@ -135,9 +136,12 @@ int parse_fwhm_calibration(std::string_view text, FwhmCalibration& out) {
   FwhmCalibration cal;
   if (w.size() < 4 || w[0] != kFwhm || !coefficients_of(w, 3, cal.coefficients))
     return kBadCalibration;
-  if (w[2] == kByChannel) cal.variable = FwhmCalibration::Variable::Channel;
-  else if (w[2] == kBySqrtEnergy) cal.variable = FwhmCalibration::Variable::SqrtEnergy;
-  else return kBadCalibration;
+  if (w[2] == kByChannel)
+    cal.variable = FwhmCalibration::Variable::Channel;
+  else if (w[2] == kBySqrtEnergy)
+    cal.variable = FwhmCalibration::Variable::SqrtEnergy;
+  else
+    return kBadCalibration;
   cal.unit = std::string(w[1]);
   out = std::move(cal);
   return 0;
@@ -184,8 +188,13 @@ int write_fwhm_calibration(Host& host, const Ident& id, const FwhmCalibration& c
   return write_text(host, id, kFwhmCalNumber, text);
 }
 
-void sdcal(const char* text, int len, double& offset, double& gain, std::string& unit,
-           std::string& kind, int& status) {
+void sdcal(const char* text,
+           int len,
+           double& offset,
+           double& gain,
+           std::string& unit,
+           std::string& kind,
+           int& status) {
   std::string_view s;
   if (text != nullptr && len > 0)
     s = std::string_view(text, static_cast<std::size_t>(std::min(len, kCalLen)));
@@ -215,8 +224,13 @@ void sdcal(const char* text, int len, double& offset, double& gain, std::string&
   status = 0;
 }
 
-void secal(char* text, int& len, double offset, double gain, const std::string& unit,
-           const std::string& kind, int& status) {
+void secal(char* text,
+           int& len,
+           double offset,
+           double gain,
+           const std::string& unit,
+           const std::string& kind,
+           int& status) {
   if ((!kind.empty() && kind != kPoly) || unit.find_first_of(" \t") != std::string::npos ||
       !std::isfinite(offset) || !std::isfinite(gain) || text == nullptr) {
     status = kBadCalibration;

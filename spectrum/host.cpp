@@ -136,9 +136,9 @@ void put_le(unsigned char* p, std::int32_t v) {
 }
 
 std::int32_t get_le(const unsigned char* p) {
-  const std::uint32_t u = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                          (static_cast<std::uint32_t>(p[2]) << 16) |
-                          (static_cast<std::uint32_t>(p[3]) << 24);
+  const std::uint32_t u =
+      static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+      (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
   return static_cast<std::int32_t>(u);
 }
 
@@ -217,7 +217,7 @@ struct Row {
   int rowbase = 0;
   int rows = 0;
   int kind = 0;
-  std::int64_t bytes = 0;   // length of the stored counts
+  std::int64_t bytes = 0;  // length of the stored counts
   bool has_checksum = false;
   std::int64_t checksum = 0;
   std::int64_t calsum = 0;  // meaningful only with has_checksum
@@ -246,8 +246,14 @@ struct Window {
   std::int64_t nrow = 1;
 };
 
-Err check_window(const Row& r, const char* what, int first, int count, int firstrow, int rowcount,
-                 int elemsize, Window& w) {
+Err check_window(const Row& r,
+                 const char* what,
+                 int first,
+                 int count,
+                 int firstrow,
+                 int rowcount,
+                 int elemsize,
+                 Window& w) {
   if (elemsize != 4)
     return {kBadElemSize, std::string(what) + " of " + r.who() + " with element size " +
                               std::to_string(elemsize) + ": counts are 4-byte integers"};
@@ -260,7 +266,8 @@ Err check_window(const Row& r, const char* what, int first, int count, int first
   const std::string range = "channels " + span_text(first, count);
   const std::string own = " (channels " + span_text(r.base, r.size) + ")";
   if (count > 0 && w.first < 0)
-    return {kOutOfRange, std::string(what) + " of " + range + " before the start of " + r.who() + own};
+    return {kOutOfRange,
+            std::string(what) + " of " + range + " before the start of " + r.who() + own};
   if (count > 0 && w.first + count > r.size)
     return {kOutOfRange, std::string(what) + " of " + range + " past the end of " + r.who() + own};
   w.nrow = std::max(rowcount, 1);
@@ -270,8 +277,8 @@ Err check_window(const Row& r, const char* what, int first, int count, int first
     w.row0 = static_cast<std::int64_t>(firstrow) - r.rowbase;
     if (w.row0 < 0 || w.row0 + w.nrow > r.nrows())
       return {kOutOfRange, std::string(what) + " of rows " + span_text(firstrow, w.nrow) +
-                               " outside " + r.who() + " (rows " +
-                               span_text(r.rowbase, r.nrows()) + ")"};
+                               " outside " + r.who() + " (rows " + span_text(r.rowbase, r.nrows()) +
+                               ")"};
   }
   return {};
 }
@@ -457,8 +464,8 @@ class Store {
   // incremental reading or writing.
   Err open_counts(const Row& row, bool write, sql::Blob& blob) const {
     sqlite3_blob* raw = nullptr;
-    const int rc = sqlite3_blob_open(db(), "main", "spectrum", "counts", row.number, write ? 1 : 0,
-                                     &raw);
+    const int rc =
+        sqlite3_blob_open(db(), "main", "spectrum", "counts", row.number, write ? 1 : 0, &raw);
     blob.reset(raw);
     if ((rc & 0xFF) == SQLITE_CORRUPT) return damaged(row);
     if (rc != SQLITE_OK) return sql_error("access to the counts of " + row.who(), rc);
@@ -512,9 +519,9 @@ class Store {
     while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
       const int number = col_int(st.get(), 0);
       std::string text = col_text(st.get(), 1);
-      if (checksums_ && (sqlite3_column_type(st.get(), 2) == SQLITE_NULL ||
-                         calibration_checksum(row.number, number, text) !=
-                             sqlite3_column_int64(st.get(), 2))) {
+      if (checksums_ &&
+          (sqlite3_column_type(st.get(), 2) == SQLITE_NULL ||
+           calibration_checksum(row.number, number, text) != sqlite3_column_int64(st.get(), 2))) {
         out.clear();
         return damaged(row);
       }
@@ -533,8 +540,8 @@ class Store {
   // Sets a spectrum's sum (modulo 2^64) of its calibrations' checksums from the rows.
   Err update_calsum(std::int32_t number) const {
     sql::Stmt st;
-    if (auto e = prepare("SELECT checksum FROM calibration WHERE spectrum = ?", st,
-                         "calibration write"))
+    if (auto e =
+            prepare("SELECT checksum FROM calibration WHERE spectrum = ?", st, "calibration write"))
       return e;
     sqlite3_bind_int(st.get(), 1, number);
     std::uint64_t sum = 0;
@@ -640,9 +647,9 @@ Err fill_checksums(const Store& s) {
     return e;
   while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
     sqlite3_reset(up.get());
-    sqlite3_bind_int64(up.get(), 1,
-                       calibration_checksum(col_int(st.get(), 0), col_int(st.get(), 1),
-                                            col_text(st.get(), 2)));
+    sqlite3_bind_int64(
+        up.get(), 1,
+        calibration_checksum(col_int(st.get(), 0), col_int(st.get(), 1), col_text(st.get(), 2)));
     sqlite3_bind_int(up.get(), 2, col_int(st.get(), 0));
     sqlite3_bind_int(up.get(), 3, col_int(st.get(), 1));
     if (auto e = s.run(up.get(), "checksums of the calibrations")) return e;
@@ -732,8 +739,8 @@ Err open_db(const std::string& path, sql::Db& db, Open mode = Open::kWrite) {
   const int rc = sqlite3_open_v2(name.c_str(), &raw, flags, nullptr);
   db.reset(raw);
   if (rc != SQLITE_OK)
-    return {kNoExperiment, "can't open experiment '" + path + "': " +
-                               (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc))};
+    return {kNoExperiment, "can't open experiment '" + path +
+                               "': " + (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc))};
   sqlite3_extended_result_codes(raw, 1);
   sqlite3_busy_handler(raw, wait_briefly, nullptr);
   return {};
@@ -765,8 +772,8 @@ Err read_summary(const Store& s, sqlite3_stmt* st, Summary& out) {
   // Totals over whole 4-byte counts only, so a damaged row still lists.
   const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(st, 11));
   const int bytes = sqlite3_column_bytes(st, 11);
-  const std::int64_t n = std::min<std::int64_t>(bytes / 4, static_cast<std::int64_t>(out.size) *
-                                                               std::max(out.rows, 1));
+  const std::int64_t n = std::min<std::int64_t>(
+      bytes / 4, static_cast<std::int64_t>(out.size) * std::max(out.rows, 1));
   out.total = 0;
   for (std::int64_t i = 0; i < n; ++i) out.total += get_le(p + 4 * i);
   Row r;
@@ -802,8 +809,11 @@ std::string summary_sql(const Store& s) {
 // Opens the store (for writing when write and the file allows it), checks
 // that it is one of ours and not newer than this program; version receives
 // its schema version.
-Err open_checked(const std::string& path, bool write, std::unique_ptr<Store>& out,
-                 std::int64_t& version, Open read_mode = Open::kRead) {
+Err open_checked(const std::string& path,
+                 bool write,
+                 std::unique_ptr<Store>& out,
+                 std::int64_t& version,
+                 Open read_mode = Open::kRead) {
   sql::Db db;
   if (auto e = open_db(path, db, write ? Open::kWrite : read_mode)) return e;
   auto store = std::make_unique<Store>(std::move(db), path);
@@ -816,7 +826,8 @@ Err open_checked(const std::string& path, bool write, std::unique_ptr<Store>& ou
     return e;
   }
   if (app != kApplicationId)
-    return {kNotStore, "'" + path + "' is not a spectrum store (an SQLite file of another program)"};
+    return {kNotStore,
+            "'" + path + "' is not a spectrum store (an SQLite file of another program)"};
   if (auto e = read_pragma(*store, "PRAGMA user_version", version)) return e;
   if (version < 0)
     return {kNotStore, "'" + path + "' is not a spectrum store (schema version " +
@@ -869,12 +880,12 @@ bool Host::connected(int& status) {
   return false;
 }
 
-#define TAVRICK_TRY(expr)                          \
-  do {                                             \
-    if (Err e_ = (expr)) {                         \
-      fail(status, e_.code, std::move(e_.text));   \
-      return;                                      \
-    }                                              \
+#define TAVRICK_TRY(expr)                        \
+  do {                                           \
+    if (Err e_ = (expr)) {                       \
+      fail(status, e_.code, std::move(e_.text)); \
+      return;                                    \
+    }                                            \
   } while (false)
 
 void Host::sexpt(int& status) {
@@ -954,8 +965,9 @@ bool Host::writable(int& status) {
   // Read by this connection but not opened for writing: a read-only file,
   // folder or file system (one that SQLite cannot even open for writing too).
   if ((!e && !w->writing()) || (e && e.code != kBusy && e.code != kNewerStore))
-    e = {kReadOnly, "experiment '" + path_ + "' cannot be written (a read-only file, folder or "
-                    "file system)"};
+    e = {kReadOnly, "experiment '" + path_ +
+                        "' cannot be written (a read-only file, folder or "
+                        "file system)"};
   if (!e) e = become_writer(*w, version);
   if (e) {
     fail(status, e.code, std::move(e.text));
@@ -1041,8 +1053,8 @@ void Host::srtit(const Ident& id, char* title, int& titlelen, int& status) {
   status = 0;
 }
 
-void Host::sinq(const Ident& id, int& base, int& size, int& rowbase, int& rows, int& kind,
-                int& status) {
+void Host::sinq(
+    const Ident& id, int& base, int& size, int& rowbase, int& rows, int& kind, int& status) {
   if (!connected(status)) return;
   Row r;
   TAVRICK_TRY(store_->load(ident_number(id), id, r));
@@ -1054,8 +1066,14 @@ void Host::sinq(const Ident& id, int& base, int& size, int& rowbase, int& rows, 
   status = 0;
 }
 
-void Host::sread(const Ident& id, int first, int count, int firstrow, int rowcount,
-                 std::int32_t* dest, int elemsize, int& status) {
+void Host::sread(const Ident& id,
+                 int first,
+                 int count,
+                 int firstrow,
+                 int rowcount,
+                 std::int32_t* dest,
+                 int elemsize,
+                 int& status) {
   if (!connected(status)) return;
   // Header, length check and counts in one read transaction: one version.
   Txn txn(*store_);
@@ -1087,8 +1105,14 @@ void Host::sread(const Ident& id, int first, int count, int firstrow, int rowcou
   status = 0;
 }
 
-void Host::swrite(const Ident& id, int first, int count, int firstrow, int rowcount,
-                  const std::int32_t* src, int elemsize, int& status) {
+void Host::swrite(const Ident& id,
+                  int first,
+                  int count,
+                  int firstrow,
+                  int rowcount,
+                  const std::int32_t* src,
+                  int elemsize,
+                  int& status) {
   if (!writable(status)) return;
   Txn txn(*store_);
   TAVRICK_TRY(txn.begin(true));
@@ -1123,18 +1147,24 @@ void Host::swrite(const Ident& id, int first, int count, int firstrow, int rowco
   status = 0;
 }
 
-void Host::serror(char* text, int& len) const {
-  len = put_text(text, kErrorLen, error_);
-}
+void Host::serror(char* text, int& len) const { len = put_text(text, kErrorLen, error_); }
 
-void Host::sdef(Ident& id, int base, int size, int rowbase, int rows, int kind, const char* label,
-                int labellen, int& status) {
+void Host::sdef(Ident& id,
+                int base,
+                int size,
+                int rowbase,
+                int rows,
+                int kind,
+                const char* label,
+                int labellen,
+                int& status) {
   if (!writable(status)) return;
   TAVRICK_TRY(check_geometry(base, size, rowbase, rows));
   const std::string lab = significant(label, labellen);
   if (static_cast<int>(lab.size()) > kLabelLen) {
-    fail(status, kTooLong, "label of " + std::to_string(lab.size()) + " characters is longer than " +
-                               std::to_string(kLabelLen));
+    fail(status, kTooLong,
+         "label of " + std::to_string(lab.size()) + " characters is longer than " +
+             std::to_string(kLabelLen));
     return;
   }
   const std::int64_t values = static_cast<std::int64_t>(size) * std::max(rows, 1);
@@ -1175,9 +1205,9 @@ void Host::srmax(const Ident& id, int& smallest, int& largest, int& status) {
 }
 
 // Runs an UPDATE of one spectrum; kNoSuchId when it touched no row.
-#define TAVRICK_UPDATE_ONE(st, what)                                         \
-  do {                                                                       \
-    TAVRICK_TRY(store_->run((st), (what)));                                  \
+#define TAVRICK_UPDATE_ONE(st, what)                                          \
+  do {                                                                        \
+    TAVRICK_TRY(store_->run((st), (what)));                                   \
     if (sqlite3_changes(store_->db()) == 0) TAVRICK_TRY(store_->no_such(id)); \
   } while (false)
 
@@ -1225,8 +1255,9 @@ void Host::swtit(const Ident& id, const char* title, int titlelen, int& status) 
   if (!writable(status)) return;
   const std::string t = significant(title, titlelen);
   if (static_cast<int>(t.size()) > kTitleLen) {
-    fail(status, kTooLong, "title of " + std::to_string(t.size()) + " characters is longer than " +
-                               std::to_string(kTitleLen));
+    fail(status, kTooLong,
+         "title of " + std::to_string(t.size()) + " characters is longer than " +
+             std::to_string(kTitleLen));
     return;
   }
   sql::Stmt st;
@@ -1265,14 +1296,16 @@ void Host::srcaln(const Ident& id, int number, char* text, int& len, int& status
   Row r;
   TAVRICK_TRY(store_->load(ident_number(id), id, r, false));
   if (number < 1 || number > kMaxCalNumber) {
-    fail(status, kBadCalNumber, "calibration number " + std::to_string(number) + " of " + r.who() +
-                                    " outside 1.." + std::to_string(kMaxCalNumber));
+    fail(status, kBadCalNumber,
+         "calibration number " + std::to_string(number) + " of " + r.who() + " outside 1.." +
+             std::to_string(kMaxCalNumber));
     return;
   }
   // All of the spectrum's calibrations are read, so that a lost one shows.
   std::vector<std::pair<int, std::string>> all;
   TAVRICK_TRY(store_->calibrations_of(r, all));
-  const auto it = std::find_if(all.begin(), all.end(), [&](const auto& c) { return c.first == number; });
+  const auto it =
+      std::find_if(all.begin(), all.end(), [&](const auto& c) { return c.first == number; });
   if (it == all.end()) {
     fail(status, kNoCalibration, r.who() + " has no calibration " + std::to_string(number));
     return;
@@ -1290,13 +1323,15 @@ void Host::swcaln(const Ident& id, int number, const char* text, int len, int& s
   Row r;
   TAVRICK_TRY(store_->load(ident_number(id), id, r));
   if (number < 1 || number > kMaxCalNumber) {
-    fail(status, kBadCalNumber, "calibration number " + std::to_string(number) + " of " + r.who() +
-                                    " outside 1.." + std::to_string(kMaxCalNumber));
+    fail(status, kBadCalNumber,
+         "calibration number " + std::to_string(number) + " of " + r.who() + " outside 1.." +
+             std::to_string(kMaxCalNumber));
     return;
   }
   if (static_cast<int>(t.size()) > kCalLen) {
-    fail(status, kTooLong, "calibration text of " + std::to_string(t.size()) + " characters for " +
-                               r.who() + " is longer than " + std::to_string(kCalLen));
+    fail(status, kTooLong,
+         "calibration text of " + std::to_string(t.size()) + " characters for " + r.who() +
+             " is longer than " + std::to_string(kCalLen));
     return;
   }
   sql::Stmt st;
@@ -1354,7 +1389,8 @@ void Host::inquire(const Ident& id, Summary& out, int& status) {
   status = 0;
 }
 
-void Host::calibrations(const Ident& id, std::vector<std::pair<int, std::string>>& out,
+void Host::calibrations(const Ident& id,
+                        std::vector<std::pair<int, std::string>>& out,
                         int& status) {
   if (!connected(status)) return;
   out.clear();
@@ -1369,8 +1405,8 @@ void Host::calibrations(const Ident& id, std::vector<std::pair<int, std::string>
 
 namespace {
 
-#define TAVRICK_RETURN_IF(expr)  \
-  do {                           \
+#define TAVRICK_RETURN_IF(expr)     \
+  do {                              \
     if (Err e_ = (expr)) return e_; \
   } while (false)
 
@@ -1384,11 +1420,13 @@ Err check_new_spectra(std::span<const NewSpectrum> spectra) {
       return {kNameInUse, "two spectra named '" + s.name + "' in one import"};
     if (Err geom = check_geometry(s.base, s.size, s.rowbase, s.rows))
       return {geom.code, "spectrum '" + s.name + "': " + geom.text};
-    const auto values = static_cast<std::size_t>(s.size) * static_cast<std::size_t>(std::max(s.rows, 1));
+    const auto values =
+        static_cast<std::size_t>(s.size) * static_cast<std::size_t>(std::max(s.rows, 1));
     if (s.counts.size() != values)
       return {kBadGeometry, "spectrum '" + s.name + "' has " + std::to_string(s.counts.size()) +
                                 " counts where " + std::to_string(values) + " are needed"};
-    if (static_cast<int>(s.title.size()) > kTitleLen || static_cast<int>(s.label.size()) > kLabelLen)
+    if (static_cast<int>(s.title.size()) > kTitleLen ||
+        static_cast<int>(s.label.size()) > kLabelLen)
       return {kTooLong, "title or label of spectrum '" + s.name + "' is too long"};
     for (const auto& t : {s.live_time, s.real_time})
       if (t && !(std::isfinite(*t) && *t >= 0.0))
@@ -1407,7 +1445,10 @@ Err check_new_spectra(std::span<const NewSpectrum> spectra) {
 // Writes one checked spectrum with its calibrations and checksums, inside the
 // caller's write transaction; number receives its id. A replaced spectrum
 // keeps its id, so identifiers held elsewhere stay good.
-Err write_new_spectrum(const Store& store, const NewSpectrum& s, bool replace, const std::string& path,
+Err write_new_spectrum(const Store& store,
+                       const NewSpectrum& s,
+                       bool replace,
+                       const std::string& path,
                        std::int32_t& number) {
   const std::string what = "import of '" + s.name + "'";
   sql::Stmt st;
@@ -1415,11 +1456,14 @@ Err write_new_spectrum(const Store& store, const NewSpectrum& s, bool replace, c
   bind_text(st.get(), 1, s.name);
   std::int32_t existing = 0;
   const int rc = sqlite3_step(st.get());
-  if (rc == SQLITE_ROW) existing = sqlite3_column_int(st.get(), 0);
-  else if (rc != SQLITE_DONE) return store.sql_error(what, rc);
+  if (rc == SQLITE_ROW)
+    existing = sqlite3_column_int(st.get(), 0);
+  else if (rc != SQLITE_DONE)
+    return store.sql_error(what, rc);
   st.reset();
   if (existing != 0 && !replace)
-    return {kNameInUse, "a spectrum named '" + s.name + "' is already in experiment '" + path + "'"};
+    return {kNameInUse,
+            "a spectrum named '" + s.name + "' is already in experiment '" + path + "'"};
   std::int32_t smallest = 0;
   std::int32_t largest = 0;
   if (!s.counts.empty()) {
@@ -1450,8 +1494,10 @@ Err write_new_spectrum(const Store& store, const NewSpectrum& s, bool replace, c
   sqlite3_bind_int(st.get(), 9, smallest);
   sqlite3_bind_int(st.get(), 10, largest);
   // zeroblob keeps an empty spectrum's counts a blob, never NULL.
-  if (bytes.empty()) sqlite3_bind_zeroblob(st.get(), 11, 0);
-  else sqlite3_bind_blob(st.get(), 11, bytes.data(), static_cast<int>(bytes.size()), nullptr);
+  if (bytes.empty())
+    sqlite3_bind_zeroblob(st.get(), 11, 0);
+  else
+    sqlite3_bind_blob(st.get(), 11, bytes.data(), static_cast<int>(bytes.size()), nullptr);
   if (existing != 0) sqlite3_bind_int(st.get(), 12, existing);
   sqlite3_bind_int64(st.get(), 13, sum.value());
   // Unbound parameters are NULL: an unknown time.
@@ -1459,7 +1505,8 @@ Err write_new_spectrum(const Store& store, const NewSpectrum& s, bool replace, c
   if (s.real_time) sqlite3_bind_double(st.get(), 15, *s.real_time);
   TAVRICK_RETURN_IF(store.run(st.get(), what));
   st.reset();
-  number = existing != 0 ? existing : static_cast<std::int32_t>(sqlite3_last_insert_rowid(store.db()));
+  number =
+      existing != 0 ? existing : static_cast<std::int32_t>(sqlite3_last_insert_rowid(store.db()));
   TAVRICK_RETURN_IF(store.prepare("DELETE FROM calibration WHERE spectrum = ?", st, "import"));
   sqlite3_bind_int(st.get(), 1, number);
   TAVRICK_RETURN_IF(store.run(st.get(), what));
@@ -1467,10 +1514,12 @@ Err write_new_spectrum(const Store& store, const NewSpectrum& s, bool replace, c
   std::uint64_t calsum = 0;
   for (std::size_t k = 0; k < s.calibrations.size(); ++k) {
     if (s.calibrations[k].empty()) continue;
-    const std::int64_t calcheck = calibration_checksum(number, static_cast<int>(k + 1), s.calibrations[k]);
+    const std::int64_t calcheck =
+        calibration_checksum(number, static_cast<int>(k + 1), s.calibrations[k]);
     calsum += static_cast<std::uint64_t>(calcheck);
     TAVRICK_RETURN_IF(store.prepare(
-        "INSERT INTO calibration (spectrum, number, text, checksum) VALUES (?, ?, ?, ?)", st, "import"));
+        "INSERT INTO calibration (spectrum, number, text, checksum) VALUES (?, ?, ?, ?)", st,
+        "import"));
     sqlite3_bind_int(st.get(), 1, number);
     sqlite3_bind_int(st.get(), 2, static_cast<int>(k + 1));
     bind_text(st.get(), 3, s.calibrations[k]);
@@ -1488,7 +1537,9 @@ Err write_new_spectrum(const Store& store, const NewSpectrum& s, bool replace, c
 
 }  // namespace
 
-void Host::store(std::span<const NewSpectrum> spectra, bool replace, std::vector<Ident>& ids,
+void Host::store(std::span<const NewSpectrum> spectra,
+                 bool replace,
+                 std::vector<Ident>& ids,
                  int& status) {
   if (!writable(status)) return;
   // Everything is checked before the transaction starts.
@@ -1524,7 +1575,8 @@ void Host::remove(const Ident& id, int& status) {
   status = 0;
 }
 
-void Host::check(std::vector<std::string>& damaged, std::vector<std::string>& problems,
+void Host::check(std::vector<std::string>& damaged,
+                 std::vector<std::string>& problems,
                  int& status) {
   if (!connected(status)) return;
   damaged.clear();
@@ -1585,15 +1637,15 @@ void Host::record_fits(std::span<const FitRecord> fits, int& status) {
   Txn txn(*store_);
   TAVRICK_TRY(txn.begin(true));
   sql::Stmt st;
-  TAVRICK_TRY(store_->prepare(
-      "INSERT INTO fits (spectrum, energy, status, result, command, time, version) "
-      "VALUES (?, ?, ?, ?, ?, ?, ?)",
-      st, "fit record"));
+  TAVRICK_TRY(
+      store_->prepare("INSERT INTO fits (spectrum, energy, status, result, command, time, version) "
+                      "VALUES (?, ?, ?, ?, ?, ?, ?)",
+                      st, "fit record"));
   for (const FitRecord& f : fits) {
     sqlite3_reset(st.get());
     int k = 0;
-    for (const std::string* t : {&f.spectrum, &f.energy, &f.status, &f.result, &f.command, &f.time,
-                                 &f.version})
+    for (const std::string* t :
+         {&f.spectrum, &f.energy, &f.status, &f.result, &f.command, &f.time, &f.version})
       bind_text(st.get(), ++k, *t);
     TAVRICK_TRY(store_->run(st.get(), "fit record of spectrum '" + f.spectrum + "'"));
   }

@@ -51,11 +51,11 @@ inline constexpr int kExists = 120;          // creating a store over an existin
 inline constexpr int kReadOnly = 121;        // the store file cannot be written
 
 // Field sizes.
-inline constexpr int kErrorLen = 128;   // serror's text
-inline constexpr int kNameLen = 256;    // spectrum names
-inline constexpr int kTitleLen = 256;   // titles
-inline constexpr int kLabelLen = 80;    // labels
-inline constexpr int kCalLen = 256;     // calibration texts
+inline constexpr int kErrorLen = 128;  // serror's text
+inline constexpr int kNameLen = 256;   // spectrum names
+inline constexpr int kTitleLen = 256;  // titles
+inline constexpr int kLabelLen = 80;   // labels
+inline constexpr int kCalLen = 256;    // calibration texts
 inline constexpr int kMaxCalNumber = 32767;
 // Largest number of counts (channels x rows) of one spectrum: a 4096 x 4096 matrix.
 inline constexpr std::int64_t kMaxValues = std::int64_t{1} << 24;
@@ -148,18 +148,37 @@ class Host {
   // row of a 1-D one. A row count n > 0 reads rows firstrow .. firstrow+n-1
   // (for a 1-D spectrum only its row, rowbase), count values per row, row by
   // row. dest receives count * max(rowcount, 1) values and nothing on failure.
-  void sread(const Ident& id, int first, int count, int firstrow, int rowcount, std::int32_t* dest,
-             int elemsize, int& status);
+  void sread(const Ident& id,
+             int first,
+             int count,
+             int firstrow,
+             int rowcount,
+             std::int32_t* dest,
+             int elemsize,
+             int& status);
   // Writes counts, with the arguments of sread; one transaction.
-  void swrite(const Ident& id, int first, int count, int firstrow, int rowcount,
-              const std::int32_t* src, int elemsize, int& status);
+  void swrite(const Ident& id,
+              int first,
+              int count,
+              int firstrow,
+              int rowcount,
+              const std::int32_t* src,
+              int elemsize,
+              int& status);
   // Text (128 characters, blank-padded) and length of the last failure.
   void serror(char* text, int& len) const;
 
   // Defines a new spectrum (no name, empty title, all counts 0); id receives
   // its identifier. size 0 defines a header-only spectrum that carries a label.
-  void sdef(Ident& id, int base, int size, int rowbase, int rows, int kind, const char* label,
-            int labellen, int& status);
+  void sdef(Ident& id,
+            int base,
+            int size,
+            int rowbase,
+            int rows,
+            int kind,
+            const char* label,
+            int labellen,
+            int& status);
   void srmax(const Ident& id, int& smallest, int& largest, int& status);
   void swmax(const Ident& id, int smallest, int largest, int& status);
   // Names a spectrum; the name must not belong to another spectrum.
@@ -189,7 +208,9 @@ class Host {
   // Stores whole spectra in one transaction: all of them or, on any failure,
   // none. A name already in the store is refused (kNameInUse) unless replace,
   // in which case that spectrum is removed first. ids receives the new ids.
-  void store(std::span<const NewSpectrum> spectra, bool replace, std::vector<Ident>& ids,
+  void store(std::span<const NewSpectrum> spectra,
+             bool replace,
+             std::vector<Ident>& ids,
              int& status);
   // Deletes a spectrum with its calibrations.
   void remove(const Ident& id, int& status);
@@ -233,10 +254,20 @@ class Host {
 // coefficients into text (room for 256 characters, blank-padded); len
 // receives its length. kind must be "POLY" or empty; the unit must not hold
 // blanks.
-void sdcal(const char* text, int len, double& offset, double& gain, std::string& unit,
-           std::string& kind, int& status);
-void secal(char* text, int& len, double offset, double gain, const std::string& unit,
-           const std::string& kind, int& status);
+void sdcal(const char* text,
+           int len,
+           double& offset,
+           double& gain,
+           std::string& unit,
+           std::string& kind,
+           int& status);
+void secal(char* text,
+           int& len,
+           double offset,
+           double gain,
+           const std::string& unit,
+           const std::string& kind,
+           int& status);
 
 // Ends the program after a failed library call: writes one line to standard
 // output (the host's error text when status is the host's last failure,

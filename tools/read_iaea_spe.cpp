@@ -190,8 +190,10 @@ void read_data(const Section& data,
 
 // The coefficients of a "$KEY:" section of a count line and a coefficient
 // line ($MCA_CAL, $SHAPE_CAL); words after them (a unit) go to rest.
-std::vector<double> counted_coefficients(const Section& s, const char* key,
-                                         const std::string& file, std::string& rest) {
+std::vector<double> counted_coefficients(const Section& s,
+                                         const char* key,
+                                         const std::string& file,
+                                         std::string& rest) {
   const auto count = to_integer(fields(s.values[0].text).empty() ? std::string_view()
                                                                  : fields(s.values[0].text)[0]);
   if (!count || *count < 1 || *count > 10) {

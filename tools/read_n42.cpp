@@ -3,8 +3,8 @@
 //   2006: root N42InstrumentData; Spectrum (attribute Detector) holding
 //         RealTime, LiveTime (ISO-8601 durations), Calibration Type="Energy" /
 //         Equation / Coefficients, Calibration Type="FWHM" (FWHMUnits
-//         "Channels" or an energy unit; a polynomial of the channel), ChannelData (Compression="CountedZeroes"
-//         allowed). A Calibration may also sit elsewhere, named by the
+//         "Channels" or an energy unit; a polynomial of the channel), ChannelData
+//         (Compression="CountedZeroes" allowed). A Calibration may also sit elsewhere, named by the
 //         spectrum's CalibrationIDs, or beside the spectrum.
 //   2012: root RadInstrumentData; RadMeasurement holding RealTimeDuration and
 //         Spectrum elements (attributes radDetectorInformationReference,
@@ -19,9 +19,9 @@
 #include <cstring>
 #include <limits>
 #include <pugixml.hpp>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
-#include <string_view>
 
 #include "tools/reader.h"
 
@@ -141,9 +141,9 @@ double seconds(const pugi::xml_node& node, const std::string& file) {
 }
 
 [[noreturn]] void over_budget(const pugi::xml_node& node, const std::string& file) {
-  fail_at_byte(file, where(node),
-               "the import would hold more than " + std::to_string(kMaxImportTotal) +
-                   " channels in all");
+  fail_at_byte(
+      file, where(node),
+      "the import would hold more than " + std::to_string(kMaxImportTotal) + " channels in all");
 }
 
 std::int32_t to_count(double value, const pugi::xml_node& node, const std::string& file) {
@@ -158,7 +158,8 @@ std::int32_t to_count(double value, const pugi::xml_node& node, const std::strin
 // Counts of a ChannelData element. With counted-zeroes compression a 0 is
 // followed by the number of zero channels it stands for. budget is what is
 // left of the channels one import may hold; the counts are taken from it.
-std::vector<std::int32_t> channel_data(const pugi::xml_node& node, const std::string& file,
+std::vector<std::int32_t> channel_data(const pugi::xml_node& node,
+                                       const std::string& file,
                                        std::size_t& budget) {
   std::string compression = node.attribute("Compression").value();
   if (compression.empty()) compression = node.attribute("compressionCode").value();
@@ -182,7 +183,8 @@ std::vector<std::int32_t> channel_data(const pugi::xml_node& node, const std::st
         fail_at_byte(file, where(node), "counted zeroes: a 0 ends the list without its run length");
       }
       const double run = values[++k];
-      if (run < 1.0 || run != std::floor(run) || run > static_cast<double>(kMaxImportChannels - n)) {
+      if (run < 1.0 || run != std::floor(run) ||
+          run > static_cast<double>(kMaxImportChannels - n)) {
         fail_at_byte(file, where(node),
                      "counted zeroes: run length " + number_text(run) + " is not valid");
       }
@@ -191,8 +193,10 @@ std::vector<std::int32_t> channel_data(const pugi::xml_node& node, const std::st
     }
     counts.reserve(n);
     for (std::size_t k = 0; k < values.size(); ++k) {
-      if (values[k] != 0.0) counts.push_back(to_count(values[k], node, file));
-      else counts.insert(counts.end(), static_cast<std::size_t>(values[++k]), 0);
+      if (values[k] != 0.0)
+        counts.push_back(to_count(values[k], node, file));
+      else
+        counts.insert(counts.end(), static_cast<std::size_t>(values[++k]), 0);
     }
   } else {
     fail_at_byte(file, where(node), "unknown compression '" + compression + "'");
@@ -222,7 +226,8 @@ class Index {
 };
 
 bool energy_calibration_node(const pugi::xml_node& c) {
-  return local_name(c) == "Calibration" && std::string_view(c.attribute("Type").value()) == "Energy";
+  return local_name(c) == "Calibration" &&
+         std::string_view(c.attribute("Type").value()) == "Energy";
 }
 
 std::string energy_calibration(const std::vector<double>& coeffs) {
@@ -232,10 +237,12 @@ std::string energy_calibration(const std::vector<double>& coeffs) {
 
 // The FWHM calibration of a 2006 spectrum: a child of the spectrum, one it
 // names in CalibrationIDs, or the first one beside it (found once per parent).
-pugi::xml_node fwhm_calibration_of(const pugi::xml_node& sp, const Index& by_id,
+pugi::xml_node fwhm_calibration_of(const pugi::xml_node& sp,
+                                   const Index& by_id,
                                    std::unordered_map<const void*, pugi::xml_node>& beside) {
   auto is_fwhm = [](const pugi::xml_node& c) {
-    return local_name(c) == "Calibration" && std::string_view(c.attribute("Type").value()) == "FWHM";
+    return local_name(c) == "Calibration" &&
+           std::string_view(c.attribute("Type").value()) == "FWHM";
   };
   pugi::xml_node found;
   for (pugi::xml_node c : sp.children()) {
@@ -270,7 +277,9 @@ struct Found {
   std::string detector;
 };
 
-void read_2006(const pugi::xml_node& root, const std::string& file, std::vector<Found>& out,
+void read_2006(const pugi::xml_node& root,
+               const std::string& file,
+               std::vector<Found>& out,
                std::size_t& budget) {
   std::vector<pugi::xml_node> calibrations;
   descendants(root, "Calibration", calibrations);
@@ -354,7 +363,9 @@ void read_2006(const pugi::xml_node& root, const std::string& file, std::vector<
   }
 }
 
-void read_2012(const pugi::xml_node& root, const std::string& file, std::vector<Found>& out,
+void read_2012(const pugi::xml_node& root,
+               const std::string& file,
+               std::vector<Found>& out,
                std::size_t& budget) {
   std::vector<pugi::xml_node> calibrations;
   descendants(root, "EnergyCalibration", calibrations);

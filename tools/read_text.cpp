@@ -37,9 +37,7 @@ namespace {
   throw ReadError(file + ": line " + std::to_string(line) + ": " + what);
 }
 
-std::string stem_of(const std::string& file) {
-  return std::filesystem::path(file).stem().string();
-}
+std::string stem_of(const std::string& file) { return std::filesystem::path(file).stem().string(); }
 
 // A token for a message: at most 24 characters, bytes outside printable ASCII
 // shown as '?', so binary junk cannot garble the terminal.
@@ -140,7 +138,8 @@ bool parse_whole(std::string_view w, std::int32_t& v) {
   std::int64_t i = 0;
   auto [p, ec] = std::from_chars(d.data(), end, i);
   if (!d.empty() && ec == std::errc() && p == end) {
-    if (i < std::numeric_limits<std::int32_t>::min() || i > std::numeric_limits<std::int32_t>::max())
+    if (i < std::numeric_limits<std::int32_t>::min() ||
+        i > std::numeric_limits<std::int32_t>::max())
       return false;
     v = static_cast<std::int32_t>(i);
     return true;
@@ -152,13 +151,16 @@ bool parse_whole(std::string_view w, std::int32_t& v) {
   return true;
 }
 
-std::int32_t whole(std::string_view w, const std::string& file, std::size_t line,
+std::int32_t whole(std::string_view w,
+                   const std::string& file,
+                   std::size_t line,
                    const char* what) {
   std::int32_t v = 0;
   if (!parse_whole(w, v)) {
     double x = 0.0;
     if (parse_double(w, x))
-      fail_line(file, line, std::string(what) + " '" + shown(w) + "' is not a whole number within 32 bits");
+      fail_line(file, line,
+                std::string(what) + " '" + shown(w) + "' is not a whole number within 32 bits");
     fail_line(file, line, std::string(what) + " '" + shown(w) + "' is not a number");
   }
   return v;
@@ -170,17 +172,25 @@ void check_capacity(std::size_t n, const std::string& file, std::size_t line) {
 }
 
 // Next channel after `prev` in a channel column; refuses gaps and disorder.
-void check_next(std::int64_t prev, std::int64_t channel, const std::string& file, std::size_t line) {
+void check_next(std::int64_t prev,
+                std::int64_t channel,
+                const std::string& file,
+                std::size_t line) {
   if (channel != prev + 1)
     fail_line(file, line,
               "channel " + std::to_string(channel) + " follows channel " + std::to_string(prev) +
                   " (channels must rise by one, without gaps)");
 }
 
-Imported finish(const std::string& file, std::vector<std::int32_t> counts, std::int64_t base,
-                std::string title, std::size_t lines) {
-  if (counts.empty()) throw ReadError(file + ": no counts in the file (" + std::to_string(lines) + " lines)");
-  if (base + static_cast<std::int64_t>(counts.size()) - 1 > std::numeric_limits<std::int32_t>::max())
+Imported finish(const std::string& file,
+                std::vector<std::int32_t> counts,
+                std::int64_t base,
+                std::string title,
+                std::size_t lines) {
+  if (counts.empty())
+    throw ReadError(file + ": no counts in the file (" + std::to_string(lines) + " lines)");
+  if (base + static_cast<std::int64_t>(counts.size()) - 1 >
+      std::numeric_limits<std::int32_t>::max())
     throw ReadError(file + ": channel numbers pass the largest channel number");
   Imported im;
   im.name = stem_of(file);
@@ -208,8 +218,9 @@ std::vector<Imported> read_text(Bytes data, const std::string& file) {
     }
     const auto w = split(l.text, false);
     if (w.size() > 2)
-      fail_line(file, l.number, std::to_string(w.size()) +
-                                    " values on a line: expected a count or a channel and a count");
+      fail_line(file, l.number,
+                std::to_string(w.size()) +
+                    " values on a line: expected a count or a channel and a count");
     if (columns == 0) columns = w.size();
     if (w.size() != columns)
       fail_line(file, l.number,
@@ -217,8 +228,10 @@ std::vector<Imported> read_text(Bytes data, const std::string& file) {
                              : "one value where the file so far had channel and count pairs");
     if (columns == 2) {
       const std::int32_t channel = whole(w[0], file, l.number, "channel");
-      if (counts.empty()) base = channel;
-      else check_next(prev, channel, file, l.number);
+      if (counts.empty())
+        base = channel;
+      else
+        check_next(prev, channel, file, l.number);
       prev = channel;
     }
     counts.push_back(whole(w.back(), file, l.number, "count"));
@@ -257,7 +270,9 @@ std::vector<Imported> read_csv(Bytes data, const std::string& file) {
     if (!seen_data && !parse_double(w[0], probe)) {
       // A header ("channel,counts", "Energy, Data"): only as the first line of data.
       seen_data = true;
-      if (w.size() > 2) fail_line(file, l.number, "header of " + std::to_string(w.size()) + " columns: expected 1 or 2");
+      if (w.size() > 2)
+        fail_line(file, l.number,
+                  "header of " + std::to_string(w.size()) + " columns: expected 1 or 2");
       columns = w.size();
       continue;
     }
@@ -267,8 +282,9 @@ std::vector<Imported> read_csv(Bytes data, const std::string& file) {
                 std::to_string(w.size()) + " columns: expected a count or a channel and a count");
     if (columns == 0) columns = w.size();
     if (w.size() != columns)
-      fail_line(file, l.number, std::to_string(w.size()) + " columns where the file has " +
-                                    std::to_string(columns));
+      fail_line(
+          file, l.number,
+          std::to_string(w.size()) + " columns where the file has " + std::to_string(columns));
     if (columns == 2) {
       double x = 0.0;
       if (!parse_double(w[0], x)) {
@@ -282,7 +298,8 @@ std::vector<Imported> read_csv(Bytes data, const std::string& file) {
       whole_channels = whole_channels && x == std::floor(x) && std::fabs(x) < 2147483648.0;
       if (whole_channels) {
         const auto channel = static_cast<std::int64_t>(x);
-        if (values == 0) base = channel;
+        if (values == 0)
+          base = channel;
         else if (!first_break && channel != static_cast<std::int64_t>(prev_channel) + 1)
           first_break = Break{l.number, static_cast<std::int64_t>(prev_channel), channel};
       }
@@ -294,7 +311,8 @@ std::vector<Imported> read_csv(Bytes data, const std::string& file) {
   }
   const bool channels = values > 0 && whole_channels;
   if (!channels) base = 0;
-  if (channels && first_break) check_next(first_break->prev, first_break->channel, file, first_break->line);
+  if (channels && first_break)
+    check_next(first_break->prev, first_break->channel, file, first_break->line);
   std::vector<Imported> out;
   out.push_back(finish(file, std::move(counts), base, title, lines.count()));
   return out;
@@ -315,13 +333,15 @@ std::vector<Imported> read_matrix(Bytes data, const std::string& file) {
     const auto w = split(l.text, commas);
     if (width == 0) width = w.size();
     if (w.size() != width)
-      fail_line(file, l.number, "row of " + std::to_string(w.size()) + " counts where the rows before have " +
-                                    std::to_string(width));
+      fail_line(file, l.number,
+                "row of " + std::to_string(w.size()) + " counts where the rows before have " +
+                    std::to_string(width));
     for (auto v : w) counts.push_back(whole(v, file, l.number, "count"));
     check_capacity(counts.size(), file, l.number);
     ++rows;
   }
-  if (counts.empty()) throw ReadError(file + ": no counts in the file (" + std::to_string(lines.count()) + " lines)");
+  if (counts.empty())
+    throw ReadError(file + ": no counts in the file (" + std::to_string(lines.count()) + " lines)");
   Imported im;
   im.name = stem_of(file);
   im.title = std::move(title);

@@ -13,15 +13,15 @@ namespace tavrick::tools {
 
 // One spectrum read from a file, ready to enter the store.
 struct Imported {
-  std::string name;         // suggested name: the file's stem, with a suffix per detector
-  std::string title;        // what the file says of itself (with live/real time when known)
-  std::string calibration;  // calibration text (see calibration_text), empty when none
+  std::string name;              // suggested name: the file's stem, with a suffix per detector
+  std::string title;             // what the file says of itself (with live/real time when known)
+  std::string calibration;       // calibration text (see calibration_text), empty when none
   std::string fwhm_calibration;  // FWHM calibration text (see fwhm_text), empty when none
-  int base = 0;             // number of the first channel
-  int size = 0;             // channels (per row)
-  int rows = 0;             // 0 for a one-dimensional spectrum
+  int base = 0;                  // number of the first channel
+  int size = 0;                  // channels (per row)
+  int rows = 0;                  // 0 for a one-dimensional spectrum
   std::vector<std::int32_t> counts;  // size * max(rows, 1) values, row by row
-  double live_time = -1.0;  // seconds; negative when the file does not say
+  double live_time = -1.0;           // seconds; negative when the file does not say
   double real_time = -1.0;
 };
 
@@ -63,7 +63,8 @@ Format detect_format(Bytes data, const std::string& file);
 // Parses a --format word ("text", "csv", "spe", "chn", "radware", "cnf", "n42", "matrix").
 std::optional<Format> parse_format(const std::string& word);
 // Reads a whole file in the given (or detected) format.
-std::vector<Imported> read_file(const std::string& path, std::optional<Format> format,
+std::vector<Imported> read_file(const std::string& path,
+                                std::optional<Format> format,
                                 const ReadOptions& opt);
 
 // Calibration text of an energy polynomial E = c0 + c1*ch + c2*ch^2 + ...:
@@ -81,7 +82,9 @@ std::string fwhm_text(std::vector<double> coeffs, const std::string& unit, bool 
 inline constexpr std::size_t kMaxImportChannels = std::size_t{1} << 22;
 
 // Throws ReadError "<file>: byte <offset>: <what>".
-[[noreturn]] void fail_at_byte(const std::string& file, std::size_t offset, const std::string& what);
+[[noreturn]] void fail_at_byte(const std::string& file,
+                               std::size_t offset,
+                               const std::string& what);
 // Throws ReadError "<file>: line <line>: <what>" (lines counted from 1).
 [[noreturn]] void fail_at_line(const std::string& file, std::size_t line, const std::string& what);
 // The file name without its folders and extension: "data/eu.spe" -> "eu".

@@ -52,8 +52,9 @@ std::vector<unsigned char> load(const std::string& path) {
   while (got < data.size()) {
     const ssize_t k = ::read(raw, data.data() + got, data.size() - got);
     if (k < 0 && errno == EINTR) continue;
-    if (k < 0) throw ReadError(path + ": read failed at byte " + std::to_string(got) + ": " +
-                               std::strerror(errno));
+    if (k < 0)
+      throw ReadError(path + ": read failed at byte " + std::to_string(got) + ": " +
+                      std::strerror(errno));
     if (k == 0) break;
     got += static_cast<std::size_t>(k);
   }
@@ -63,21 +64,38 @@ std::vector<unsigned char> load(const std::string& path) {
 
 }  // namespace
 
-std::vector<Imported> read_file(const std::string& path, std::optional<Format> format,
+std::vector<Imported> read_file(const std::string& path,
+                                std::optional<Format> format,
                                 const ReadOptions& opt) {
   const std::vector<unsigned char> bytes = load(path);
   const Bytes data(bytes.data(), bytes.size());
   const Format f = format ? *format : detect_format(data, path);
   std::vector<Imported> out;
   switch (f) {
-    case Format::Text: out = read_text(data, path); break;
-    case Format::Csv: out = read_csv(data, path); break;
-    case Format::Matrix: out = read_matrix(data, path); break;
-    case Format::IaeaSpe: out = read_iaea_spe(data, path); break;
-    case Format::Chn: out = read_chn(data, path); break;
-    case Format::RadwareSpe: out = read_radware_spe(data, path); break;
-    case Format::Cnf: out = read_cnf(data, path); break;
-    case Format::N42: out = read_n42(data, path, opt); break;
+    case Format::Text:
+      out = read_text(data, path);
+      break;
+    case Format::Csv:
+      out = read_csv(data, path);
+      break;
+    case Format::Matrix:
+      out = read_matrix(data, path);
+      break;
+    case Format::IaeaSpe:
+      out = read_iaea_spe(data, path);
+      break;
+    case Format::Chn:
+      out = read_chn(data, path);
+      break;
+    case Format::RadwareSpe:
+      out = read_radware_spe(data, path);
+      break;
+    case Format::Cnf:
+      out = read_cnf(data, path);
+      break;
+    case Format::N42:
+      out = read_n42(data, path, opt);
+      break;
   }
   if (out.empty()) throw ReadError(path + ": no spectrum in the file");
   // Every spectrum must be whole before anything goes near the store.
@@ -86,9 +104,9 @@ std::vector<Imported> read_file(const std::string& path, std::optional<Format> f
     const std::size_t want = static_cast<std::size_t>(std::max(im.size, 0)) *
                              static_cast<std::size_t>(std::max(im.rows, 1));
     if (im.size <= 0 || im.rows < 0 || im.counts.size() != want)
-      throw ReadError(path + ": spectrum '" + im.name + "' has " + std::to_string(im.counts.size()) +
-                      " counts for " + std::to_string(im.size) + " channels and " +
-                      std::to_string(im.rows) + " rows");
+      throw ReadError(path + ": spectrum '" + im.name + "' has " +
+                      std::to_string(im.counts.size()) + " counts for " + std::to_string(im.size) +
+                      " channels and " + std::to_string(im.rows) + " rows");
   }
   return out;
 }

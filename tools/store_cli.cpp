@@ -2,21 +2,23 @@
 //
 // Every failure ends the command with one line "tavrick-store: <what>" on
 // standard error and exit status 1; results go to standard output.
+#include "tools/store_cli.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cmath>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <stdexcept>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -25,7 +27,6 @@
 #include "spectrum/calibration.h"
 #include "spectrum/host.h"
 #include "tools/reader.h"
-#include "tools/store_cli.h"
 
 namespace tavrick::tools {
 
@@ -61,100 +62,99 @@ constexpr const char* kUsage =
 
 // What `tavrick-store COMMAND --help` prints.
 constexpr const char* kInitHelp =
-     "Usage: tavrick-store [--experiment PATH] init\n"
-     "\n"
-     "Creates an empty store at the experiment path. An existing file is never\n"
-     "overwritten.\n";
+    "Usage: tavrick-store [--experiment PATH] init\n"
+    "\n"
+    "Creates an empty store at the experiment path. An existing file is never\n"
+    "overwritten.\n";
 
 constexpr const char* kImportHelp =
-     "Usage: tavrick-store [--experiment PATH] import FILE... [--name N] [--format F]\n"
-     "                     [--title T] [--detector D] [--replace]\n"
-     "\n"
-     "Imports the spectra of the files into an existing store, all or none: every\n"
-     "file is read and checked before one transaction writes them.\n"
-     "\n"
-     "  --name N       name of the spectrum (only when the files hold exactly one);\n"
-     "                 default: the file name without folders and extension, with a\n"
-     "                 suffix per detector for multi-detector files\n"
-     "  --format F     text, csv, matrix, spe (IAEA ASCII), chn, radware, cnf or n42;\n"
-     "                 default: detected from the content, then the extension\n"
-     "  --title T      title of every imported spectrum (default: from the file)\n"
-     "  --detector D   N42 files: import only this detector\n"
-     "  --replace      overwrite spectra of the same name (they keep their ids);\n"
-     "                 without it an existing name is refused\n";
+    "Usage: tavrick-store [--experiment PATH] import FILE... [--name N] [--format F]\n"
+    "                     [--title T] [--detector D] [--replace]\n"
+    "\n"
+    "Imports the spectra of the files into an existing store, all or none: every\n"
+    "file is read and checked before one transaction writes them.\n"
+    "\n"
+    "  --name N       name of the spectrum (only when the files hold exactly one);\n"
+    "                 default: the file name without folders and extension, with a\n"
+    "                 suffix per detector for multi-detector files\n"
+    "  --format F     text, csv, matrix, spe (IAEA ASCII), chn, radware, cnf or n42;\n"
+    "                 default: detected from the content, then the extension\n"
+    "  --title T      title of every imported spectrum (default: from the file)\n"
+    "  --detector D   N42 files: import only this detector\n"
+    "  --replace      overwrite spectra of the same name (they keep their ids);\n"
+    "                 without it an existing name is refused\n";
 
 constexpr const char* kListHelp =
-     "Usage: tavrick-store [--experiment PATH] list\n"
-     "\n"
-     "Lists the spectra, one line each: name, id, channels, rows, total counts, title.\n";
+    "Usage: tavrick-store [--experiment PATH] list\n"
+    "\n"
+    "Lists the spectra, one line each: name, id, channels, rows, total counts, title.\n";
 
 constexpr const char* kShowHelp =
-     "Usage: tavrick-store [--experiment PATH] show NAME [--counts]\n"
-     "\n"
-     "Shows the header of a spectrum, its live and real time, its energy and FWHM\n"
-     "calibrations decoded, and every calibration text.\n"
-     "\n"
-     "  --counts       also list the counts, as 'export --format text' does\n";
+    "Usage: tavrick-store [--experiment PATH] show NAME [--counts]\n"
+    "\n"
+    "Shows the header of a spectrum, its live and real time, its energy and FWHM\n"
+    "calibrations decoded, and every calibration text.\n"
+    "\n"
+    "  --counts       also list the counts, as 'export --format text' does\n";
 
 constexpr const char* kExportHelp =
-     "Usage: tavrick-store [--experiment PATH] export NAME [--format text|csv] [--energy]\n"
-     "\n"
-     "Writes the counts of a spectrum to standard output.\n"
-     "\n"
-     "  --format text  'channel count' per line (default); a 2-D spectrum as one\n"
-     "                 row per line (import it again with --format matrix)\n"
-     "  --format csv   a header 'channel,count' and one 'channel,count' per line;\n"
-     "                 a 2-D spectrum as 'row,channel,count'\n"
-     "  --energy       add the energy of every channel by the spectrum's energy\n"
-     "                 calibration: 'channel count energy' (text) or a column\n"
-     "                 'energy' (csv); 2-D spectra only as csv\n";
+    "Usage: tavrick-store [--experiment PATH] export NAME [--format text|csv] [--energy]\n"
+    "\n"
+    "Writes the counts of a spectrum to standard output.\n"
+    "\n"
+    "  --format text  'channel count' per line (default); a 2-D spectrum as one\n"
+    "                 row per line (import it again with --format matrix)\n"
+    "  --format csv   a header 'channel,count' and one 'channel,count' per line;\n"
+    "                 a 2-D spectrum as 'row,channel,count'\n"
+    "  --energy       add the energy of every channel by the spectrum's energy\n"
+    "                 calibration: 'channel count energy' (text) or a column\n"
+    "                 'energy' (csv); 2-D spectra only as csv\n";
 
 constexpr const char* kCalibrateHelp =
-     "Usage: tavrick-store [--experiment PATH] calibrate NAME [--fwhm] [--unit U] C0 C1 [C2 ...]\n"
-     "\n"
-     "Sets the energy calibration of a spectrum, E(ch) = C0 + C1*ch + C2*ch^2 + ...\n"
-     "of the channel number ch, replacing the one it has (calibration 1, stored as\n"
-     "'POLY <unit> C0 C1 ...').\n"
-     "\n"
-     "  --fwhm         set the FWHM calibration instead (calibration 2, stored as\n"
-     "                 'FWHM <unit> CH C0 C1 ...'): the full width at half maximum\n"
-     "                 of a peak at channel ch, FWHM(ch) = C0 + C1*ch + C2*ch^2 + ...\n"
-     "  --unit U       the unit of E, or of the FWHM: one word; default keV for the\n"
-     "                 energy, ch (channels) for the FWHM\n"
-     "\n"
-     "Coefficients are decimal numbers (negative ones too: -0.5); at least two, at\n"
-     "most as many as fit the 256-character calibration text. The energy must depend\n"
-     "on the channel (some coefficient after C0 not 0). Nothing is changed when any\n"
-     "argument is refused.\n";
+    "Usage: tavrick-store [--experiment PATH] calibrate NAME [--fwhm] [--unit U] C0 C1 [C2 ...]\n"
+    "\n"
+    "Sets the energy calibration of a spectrum, E(ch) = C0 + C1*ch + C2*ch^2 + ...\n"
+    "of the channel number ch, replacing the one it has (calibration 1, stored as\n"
+    "'POLY <unit> C0 C1 ...').\n"
+    "\n"
+    "  --fwhm         set the FWHM calibration instead (calibration 2, stored as\n"
+    "                 'FWHM <unit> CH C0 C1 ...'): the full width at half maximum\n"
+    "                 of a peak at channel ch, FWHM(ch) = C0 + C1*ch + C2*ch^2 + ...\n"
+    "  --unit U       the unit of E, or of the FWHM: one word; default keV for the\n"
+    "                 energy, ch (channels) for the FWHM\n"
+    "\n"
+    "Coefficients are decimal numbers (negative ones too: -0.5); at least two, at\n"
+    "most as many as fit the 256-character calibration text. The energy must depend\n"
+    "on the channel (some coefficient after C0 not 0). Nothing is changed when any\n"
+    "argument is refused.\n";
 
 constexpr const char* kRemoveHelp =
-     "Usage: tavrick-store [--experiment PATH] remove NAME\n"
-     "\n"
-     "Deletes a spectrum and its calibrations.\n";
+    "Usage: tavrick-store [--experiment PATH] remove NAME\n"
+    "\n"
+    "Deletes a spectrum and its calibrations.\n";
 
 constexpr const char* kCheckHelp =
-     "Usage: tavrick-store [--experiment PATH] check\n"
-     "\n"
-     "Verifies the store: SQLite's integrity check and the checksum of every\n"
-     "spectrum's counts and calibrations. Prints 'ok', or one line per problem and\n"
-     "per damaged spectrum ('damaged: NAME'), and then fails.\n";
+    "Usage: tavrick-store [--experiment PATH] check\n"
+    "\n"
+    "Verifies the store: SQLite's integrity check and the checksum of every\n"
+    "spectrum's counts and calibrations. Prints 'ok', or one line per problem and\n"
+    "per damaged spectrum ('damaged: NAME'), and then fails.\n";
 
 constexpr const char* kDemoHelp =
-     "Usage: tavrick-store [--experiment PATH] demo\n"
-     "\n"
-     "Creates the store (or refreshes the spectra of an existing one) with the real\n"
-     "spectra shipped in the repository's data folder.\n";
+    "Usage: tavrick-store [--experiment PATH] demo\n"
+    "\n"
+    "Creates the store (or refreshes the spectra of an existing one) with the real\n"
+    "spectra shipped in the repository's data folder.\n";
 
 constexpr const char* kFitsHelp =
-     "Usage: tavrick-store [--experiment PATH] fits [NAME] [--format csv|json]\n"
-     "\n"
-     "Lists the fit results 'tavrick-batch --record' stored, of spectrum NAME or of\n"
-     "all spectra, in the order they were recorded: the record's id, time, program\n"
-     "version and command, then every column of the tavrick-batch row.\n"
-     "\n"
-     "  --format csv   a header line and one line per result (default)\n"
-     "  --format json  an array with one object per result, one per line\n";
-
+    "Usage: tavrick-store [--experiment PATH] fits [NAME] [--format csv|json]\n"
+    "\n"
+    "Lists the fit results 'tavrick-batch --record' stored, of spectrum NAME or of\n"
+    "all spectra, in the order they were recorded: the record's id, time, program\n"
+    "version and command, then every column of the tavrick-batch row.\n"
+    "\n"
+    "  --format csv   a header line and one line per result (default)\n"
+    "  --format json  an array with one object per result, one per line\n";
 
 // The files the demo imports, with their formats; every one must be there.
 // data/ also holds radware_eu152_gf3.sto, a table of fit results that comes
@@ -165,14 +165,10 @@ struct DemoFile {
 };
 
 constexpr DemoFile kDemoFiles[] = {
-    {"radware_eu152_be.spe", Format::RadwareSpe},
-    {"radware_demo_le.spe", Format::RadwareSpe},
-    {"ortec_eu152_hpge.Chn", Format::Chn},
-    {"iaea_co60_lowres.spe", Format::IaeaSpe},
-    {"iaea_cs137_lowres.spe", Format::IaeaSpe},
-    {"n42_2006_ba133_hpge_8det.n42", Format::N42},
-    {"canberra_hpge_beach_bkg.cnf", Format::Cnf},
-    {"csv_csi_d3s_ba133_cs137.csv", Format::Csv},
+    {"radware_eu152_be.spe", Format::RadwareSpe}, {"radware_demo_le.spe", Format::RadwareSpe},
+    {"ortec_eu152_hpge.Chn", Format::Chn},        {"iaea_co60_lowres.spe", Format::IaeaSpe},
+    {"iaea_cs137_lowres.spe", Format::IaeaSpe},   {"n42_2006_ba133_hpge_8det.n42", Format::N42},
+    {"canberra_hpge_beach_bkg.cnf", Format::Cnf}, {"csv_csi_d3s_ba133_cs137.csv", Format::Csv},
 };
 
 // Arguments of one subcommand: words and options with values.
@@ -207,7 +203,8 @@ bool looks_negative(const std::string& w) {
 }
 
 // Parses the arguments after the subcommand; only the options it takes.
-Args parse_args(const std::string& cmd, const std::vector<std::string>& in,
+Args parse_args(const std::string& cmd,
+                const std::vector<std::string>& in,
                 std::span<const std::string_view> allowed) {
   Args a;
   auto allowed_option = [&](std::string_view o) {
@@ -216,7 +213,8 @@ Args parse_args(const std::string& cmd, const std::vector<std::string>& in,
   bool options = true;
   for (std::size_t i = 0; i < in.size(); ++i) {
     std::string arg = in[i];
-    if (!options || arg.size() < 2 || arg[0] != '-' || (cmd == "calibrate" && looks_negative(arg))) {
+    if (!options || arg.size() < 2 || arg[0] != '-' ||
+        (cmd == "calibrate" && looks_negative(arg))) {
       a.words.push_back(arg);
       continue;
     }
@@ -238,7 +236,7 @@ Args parse_args(const std::string& cmd, const std::vector<std::string>& in,
                       " --help')");
     if (arg == "--replace" || arg == "--counts" || arg == "--energy" || arg == "--fwhm") {
       if (inline_value) throw UserError("option " + arg + " takes no value");
-      (arg == "--replace" ? a.replace
+      (arg == "--replace"  ? a.replace
        : arg == "--counts" ? a.counts
        : arg == "--energy" ? a.energy
                            : a.fwhm) = true;
@@ -265,8 +263,7 @@ Args parse_args(const std::string& cmd, const std::vector<std::string>& in,
 void want_words(const std::string& cmd, const Args& a, std::size_t n, const char* what) {
   if (a.words.size() < n)
     throw UserError(cmd + " needs " + what + " (see 'tavrick-store " + cmd + " --help')");
-  if (a.words.size() > n)
-    throw UserError("unexpected argument '" + a.words[n] + "' for " + cmd);
+  if (a.words.size() > n) throw UserError("unexpected argument '" + a.words[n] + "' for " + cmd);
 }
 
 std::string host_error(const spectrum::Host& host) { return host.error(); }
@@ -323,9 +320,12 @@ std::string escaped(std::string_view s) {
   std::string out;
   for (const char c : s) {
     const auto u = static_cast<unsigned char>(c);
-    if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\t') out += "\\t";
+    if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\t')
+      out += "\\t";
     else if (u < 32 || u == 127) {
       static constexpr char kHex[] = "0123456789abcdef";
       out += "\\x";
@@ -389,7 +389,8 @@ void report_stored(const std::vector<spectrum::NewSpectrum>& spectra,
   }
 }
 
-void store_all(spectrum::Host& host, const std::vector<spectrum::NewSpectrum>& spectra,
+void store_all(spectrum::Host& host,
+               const std::vector<spectrum::NewSpectrum>& spectra,
                bool replace) {
   std::vector<spectrum::Ident> ids;
   int status = 0;
@@ -466,7 +467,9 @@ int cmd_list(spectrum::Host& host, const Args& a) {
 }
 
 // Counts, with the energy of each channel when energy is given.
-void write_counts(const spectrum::Summary& s, const std::vector<std::int32_t>& v, bool csv,
+void write_counts(const spectrum::Summary& s,
+                  const std::vector<std::int32_t>& v,
+                  bool csv,
                   const spectrum::EnergyCalibration* energy = nullptr) {
   const std::string e_col = energy != nullptr ? ",energy" : "";
   if (csv) std::printf("%s%s\n", s.rows > 0 ? "row,channel,count" : "channel,count", e_col.c_str());
@@ -584,8 +587,8 @@ int cmd_show(spectrum::Host& host, const Args& a) {
     std::string kind;
     spectrum::sdcal(text.data(), static_cast<int>(text.size()), offset, gain, unit, kind, status);
     if (status == 0)
-      std::printf("  (offset %.6g, gain %.6g%s%s per channel)", offset, gain, unit.empty() ? "" : " ",
-                  unit.c_str());
+      std::printf("  (offset %.6g, gain %.6g%s%s per channel)", offset, gain,
+                  unit.empty() ? "" : " ", unit.c_str());
     std::fputc('\n', stdout);
   }
   if (a.counts) {
@@ -624,8 +627,9 @@ int cmd_export(spectrum::Host& host, const Args& a) {
 
 int cmd_calibrate(spectrum::Host& host, const Args& a) {
   if (a.words.size() < 3)
-    throw UserError("calibrate needs a spectrum NAME and at least two coefficients C0 C1 "
-                    "(see 'tavrick-store calibrate --help')");
+    throw UserError(
+        "calibrate needs a spectrum NAME and at least two coefficients C0 C1 "
+        "(see 'tavrick-store calibrate --help')");
   const std::string what = a.fwhm ? "FWHM" : "energy";
   std::vector<double> coeffs;
   for (std::size_t i = 1; i < a.words.size(); ++i) {
@@ -636,9 +640,9 @@ int cmd_calibrate(spectrum::Host& host, const Args& a) {
     coeffs.push_back(*v);
   }
   const std::string unit = a.unit ? *a.unit : a.fwhm ? "ch" : "keV";
-  if (unit.empty() || unit == "-" ||
-      std::any_of(unit.begin(), unit.end(),
-                  [](char c) { return static_cast<unsigned char>(c) <= 32 || c == 127; }))
+  if (unit.empty() || unit == "-" || std::any_of(unit.begin(), unit.end(), [](char c) {
+        return static_cast<unsigned char>(c) <= 32 || c == 127;
+      }))
     throw UserError("unit '" + one_line(unit) + "' is not one word");
   if (!a.fwhm && std::all_of(coeffs.begin() + 1, coeffs.end(), [](double c) { return c == 0.0; }))
     throw UserError("energy calibration does not depend on the channel (C1, C2, ... all 0)");
@@ -693,9 +697,8 @@ int cmd_check(spectrum::Host& host, const Args& a) {
     std::printf("ok\n");
     return 0;
   }
-  throw UserError("experiment '" + host.path() + "' is damaged: " +
-                  std::to_string(damaged.size()) + " spectra, " + std::to_string(problems.size()) +
-                  " other problems");
+  throw UserError("experiment '" + host.path() + "' is damaged: " + std::to_string(damaged.size()) +
+                  " spectra, " + std::to_string(problems.size()) + " other problems");
 }
 
 // Where the demo's spectra are: beside the installed program
@@ -775,8 +778,10 @@ int cmd_fits(spectrum::Host& host, const Args& a) {
     std::string line;
     for (const auto& [k, v] : j.items()) {
       if (!line.empty()) line += ',';
-      if (v.is_string()) line += csv_cell(v.get<std::string>());
-      else if (!v.is_null()) line += dump(v);
+      if (v.is_string())
+        line += csv_cell(v.get<std::string>());
+      else if (!v.is_null())
+        line += dump(v);
     }
     std::printf("%s\n", line.c_str());
   }
@@ -790,8 +795,7 @@ int cmd_demo(spectrum::Host& host, const Args& a) {
   for (const DemoFile& d : kDemoFiles) {
     const std::string path = dir + "/" + d.file;
     struct stat sb {};
-    if (::stat(path.c_str(), &sb) != 0)
-      throw UserError("demo file " + path + " is missing");
+    if (::stat(path.c_str(), &sb) != 0) throw UserError("demo file " + path + " is missing");
     try {
       auto got = read_file(path, d.format, ReadOptions{});
       for (auto& im : got) read.push_back(std::move(im));

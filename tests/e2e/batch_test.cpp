@@ -122,7 +122,8 @@ TEST_F(BatchRun, JobsAndShardsGiveTheSameBytes) {
     std::vector<std::string> merge{"merge"};
     for (int k = 1; k <= 4; ++k) {
       const std::string part = path("part" + std::to_string(k) + ext);
-      const Result r = batch({"--lines", lines, "--shard", std::to_string(k) + "/4", "--out", part});
+      const Result r =
+          batch({"--lines", lines, "--shard", std::to_string(k) + "/4", "--out", part});
       ASSERT_LE(r.status, 1) << r.err;
       EXPECT_NE(read(part), read(path("one" + ext)));
       merge.push_back(part);
@@ -148,7 +149,9 @@ TEST_F(BatchRun, FailuresAreRowsAndSetTheStatus) {
 
 TEST_F(BatchRun, RecordedRowsReadBackFromTheStore) {
   const std::string store = path("recorded.db");
-  ASSERT_EQ(testsupport::run({testsupport::bin("tavrick-store"), "--experiment", store, "demo"}).status, 0);
+  ASSERT_EQ(
+      testsupport::run({testsupport::bin("tavrick-store"), "--experiment", store, "demo"}).status,
+      0);
   const auto run = [&](std::vector<std::string> args) {
     args.insert(args.begin(), std::string(TAVRICK_BIN_DIR) + "/batch/tavrick-batch");
     return testsupport::run(args, {"TAVRICK_EXPERIMENT=" + store});
@@ -163,8 +166,8 @@ TEST_F(BatchRun, RecordedRowsReadBackFromTheStore) {
   EXPECT_NE(sharded.err.find("--record with --shard"), std::string::npos) << sharded.err;
   EXPECT_EQ(fits({}).out, "id,time,version,command\n");
 
-  const Result r = run({"--lines", lines, "--spectra", "n42_*A[12]", "--record", "--out",
-                        path("recorded.json")});
+  const Result r = run(
+      {"--lines", lines, "--spectra", "n42_*A[12]", "--record", "--out", path("recorded.json")});
   ASSERT_EQ(r.status, 0) << r.err;
   const auto written = split(read(path("recorded.json")), '\n');
   const Result json = fits({"n42_2006_ba133_hpge_8det_A2", "--format", "json"});
@@ -201,10 +204,13 @@ TEST_F(BatchRun, BadInputWritesNothing) {
       {"energy\n81\n", {"--shard", "1/0"}, "--shard: '1/0' needs 1 <= K <= N"},
       {"energy\n81\n", {"--jobs", "0"}, "--jobs"},
       {"energy\n81\n", {"--bogus"}, "--bogus"},
-      {"energy\n81\n", {"--plots", path("bad.csv") + "/pictures"}, "--plots: cannot create the folder"},
+      {"energy\n81\n",
+       {"--plots", path("bad.csv") + "/pictures"},
+       "--plots: cannot create the folder"},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> args{"--lines", file("bad.csv", c.lines), "--out", path("bad.csv.out")};
+    std::vector<std::string> args{"--lines", file("bad.csv", c.lines), "--out",
+                                  path("bad.csv.out")};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const Result r = batch(args);
     EXPECT_EQ(r.status, 2) << c.message;
@@ -219,9 +225,10 @@ TEST_F(BatchRun, BadInputWritesNothing) {
 TEST_F(BatchRun, PlotsDrawEachFitAsTavrickSketchDoesAndIndexEveryRow) {
   // Two detectors, a line beyond their range (rows without a fit) and a
   // spectrum without a calibration (rows without a plan).
-  const std::string l = file("plots.csv", "energy,fwhm\n81,1.0\n276.4,1.1\n302.9,1.1\n356,1.2\n5000,2\n");
-  const std::vector<std::string> args{"--lines", l, "--spectra", "n42_*A[12]", "--spectra",
-                                      "radware_eu152_be"};
+  const std::string l =
+      file("plots.csv", "energy,fwhm\n81,1.0\n276.4,1.1\n302.9,1.1\n356,1.2\n5000,2\n");
+  const std::vector<std::string> args{"--lines",    l,           "--spectra",
+                                      "n42_*A[12]", "--spectra", "radware_eu152_be"};
   std::map<std::string, std::string> first;  // file name -> content, of the run with 2 jobs
   for (const std::string jobs : {"2", "1"}) {
     const std::string dir = path("plots-" + jobs);
@@ -313,18 +320,20 @@ TEST_F(BatchRun, LinesWithoutFwhmTakeTheFwhmCalibration) {
   const std::string a = "n42_2006_ba133_hpge_8det_A";
   ASSERT_EQ(store_cmd({"calibrate", a + "1", "--fwhm", "--unit", "keV", "1.2", "0"}).status, 0);
   ASSERT_EQ(store_cmd({"calibrate", a + "2", "--fwhm", "0", "0"}).status, 0);
-  const Result r = testsupport::run(
-      {std::string(TAVRICK_BIN_DIR) + "/batch/tavrick-batch", "--lines",
-       file("nofwhm.csv", "energy\n356\n"), "--spectra", "n42_*A[123]"},
-      {"TAVRICK_EXPERIMENT=" + store});
+  const Result r =
+      testsupport::run({std::string(TAVRICK_BIN_DIR) + "/batch/tavrick-batch", "--lines",
+                        file("nofwhm.csv", "energy\n356\n"), "--spectra", "n42_*A[123]"},
+                       {"TAVRICK_EXPERIMENT=" + store});
   EXPECT_EQ(r.status, 1) << r.err;
   const auto rows = split(r.out, '\n');
   ASSERT_EQ(rows.size(), 5u) << r.out;
   // 1.2 keV at 0.1874 keV per channel, as a fwhm cell of 1.2 would give it.
   EXPECT_EQ(rows[1].rfind(a + "1,356,1,ok,,", 0), 0u) << rows[1];
   EXPECT_NE(rows[1].find(" -widths 6.4 "), std::string::npos) << rows[1];
-  EXPECT_EQ(rows[2].rfind(a + "2,356,1,no_fwhm,no fwhm given for the line and no FWHM calibration,",
-                          0), 0u) << rows[2];
+  EXPECT_EQ(
+      rows[2].rfind(a + "2,356,1,no_fwhm,no fwhm given for the line and no FWHM calibration,", 0),
+      0u)
+      << rows[2];
   // 5.5567 + 0.00096 ch - 2.9e-8 ch^2 channels at channel 1890.
   EXPECT_EQ(rows[3].rfind(a + "3,356,1,ok,,", 0), 0u) << rows[3];
   EXPECT_NE(rows[3].find(" -widths 7.27 "), std::string::npos) << rows[3];

@@ -27,8 +27,8 @@
 
 namespace {
 
-using testsupport::slurp;
 using testsupport::Result;
+using testsupport::slurp;
 
 // Two users without rights over each other's files (no password entries needed).
 constexpr int kOwner = 65534;
@@ -38,7 +38,8 @@ std::vector<std::int32_t> peak(int n, double height) {
   std::vector<std::int32_t> c(static_cast<std::size_t>(n));
   for (int ch = 0; ch < n; ++ch) {
     const double b = (ch - 60) / 3.0;
-    c[static_cast<std::size_t>(ch)] = static_cast<std::int32_t>(std::lround(50 + height * std::exp(-b * b)));
+    c[static_cast<std::size_t>(ch)] =
+        static_cast<std::int32_t>(std::lround(50 + height * std::exp(-b * b)));
   }
   return c;
 }
@@ -81,8 +82,18 @@ class Faults : public ::testing::Test {
   }
 
   std::vector<std::string> fit_args(const std::string& name = "line") const {
-    return {testsupport::bin("tavrick"), "-spectrum", name, "-limit", "120", "200",
-            "-peaks", "160", "-widths", "7", "-order", "1"};
+    return {testsupport::bin("tavrick"),
+            "-spectrum",
+            name,
+            "-limit",
+            "120",
+            "200",
+            "-peaks",
+            "160",
+            "-widths",
+            "7",
+            "-order",
+            "1"};
   }
   Result fit(const std::string& store, int uid = -1) const {
     auto argv = fit_args();
@@ -109,7 +120,8 @@ bool root() { return ::geteuid() == 0; }
 // Whether the built programs can be run by the other users at all (a build
 // folder under a private home cannot).
 bool others_reach_the_build() {
-  return testsupport::run(as_user(kOther, {testsupport::bin("tavrick-store"), "--help"})).status == 0;
+  return testsupport::run(as_user(kOther, {testsupport::bin("tavrick-store"), "--help"})).status ==
+         0;
 }
 
 void expect_listing(const Result& r, const std::string& what) {
@@ -134,7 +146,9 @@ TEST_F(Faults, ReadersOfAnotherUserCreateNothingAndTheOwnerStillWrites) {
   const struct {
     const char* what;
     std::vector<std::string> args;
-  } reads[] = {{"list", {"list"}}, {"show", {"show", "line"}}, {"export", {"export", "line"}},
+  } reads[] = {{"list", {"list"}},
+               {"show", {"show", "line"}},
+               {"export", {"export", "line"}},
                {"check", {"check"}}};
   for (const auto& r : reads) {
     const Result got = tool(db, r.args, kOther);
@@ -169,9 +183,9 @@ TEST_F(Faults, StoreOnReadOnlyMediaReadsNormally) {
   const std::string media = dir.path + "/media";
   ::mkdir(media.c_str(), 0755);
   int uid = -1;
-  bool mounted = ::mount(folder.c_str(), media.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-                 ::mount(nullptr, media.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
-                         nullptr) == 0;
+  bool mounted =
+      ::mount(folder.c_str(), media.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+      ::mount(nullptr, media.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
   // Whatever fails below, the mount goes and the folder is writable again
   // (so that the temporary folder can be removed).
   struct Restore {
@@ -272,9 +286,9 @@ TEST_F(Faults, ExhaustedMemoryIsOneLine) {
       EXPECT_EQ(f.status, 8) << kb << ": " << f.out << f.err;
       EXPECT_EQ(std::count(f.out.begin(), f.out.end(), '\n'), 1) << kb << ": " << f.out;
     }
-    const Result s = testsupport::run(
-        {"/bin/sh", "-c", limit, "sh", testsupport::bin("tavrick-store"), "--experiment", db,
-         "export", "big"});
+    const Result s =
+        testsupport::run({"/bin/sh", "-c", limit, "sh", testsupport::bin("tavrick-store"),
+                          "--experiment", db, "export", "big"});
     if (s.status != 0) {
       EXPECT_EQ(s.status, 1) << kb << ": " << s.err;
       EXPECT_EQ(s.err.rfind("tavrick-store: ", 0), 0u) << kb << ": " << s.err;
@@ -315,40 +329,69 @@ TEST_F(Faults, EveryFailureIsOneLineWithItsStatus) {
     std::string err;
   };
   const std::vector<Case> cases = {
-      {"import of a FIFO", {store, "--experiment", db, "import", fifo}, 1, "",
+      {"import of a FIFO",
+       {store, "--experiment", db, "import", fifo},
+       1,
+       "",
        "tavrick-store: " + fifo + ": not a regular file\n"},
       {"arguments past the scan", many, 8, "too many arguments (32766 maximum)\n", ""},
       {"arguments past the scan, sketch", sketch, 8, "", "too many arguments (32766 maximum)\n"},
       {"newline in the spectrum name",
        {testsupport::bin("tavrick"), "-spectrum", "li\nne", "-limit", "120", "200", "-peaks", "160",
         "-widths", "7"},
-       8, "spectrum not found: li\\nne\n", ""},
+       8,
+       "spectrum not found: li\\nne\n",
+       ""},
       {"carriage return in the shape",
        {testsupport::bin("tavrick"), "-spectrum", "line", "-shape", "ga\r\nuss", "-limit", "120",
         "200", "-peaks", "160", "-widths", "7"},
-       8, "bad SHAPE argument (gauss|skew|skewtail|lorentz)ga\\r\\nuss\n", ""},
-      {"newline in a file name", {store, "--experiment", db, "import", folder + "/a\nb.txt"}, 1, "",
+       8,
+       "bad SHAPE argument (gauss|skew|skewtail|lorentz)ga\\r\\nuss\n",
+       ""},
+      {"newline in a file name",
+       {store, "--experiment", db, "import", folder + "/a\nb.txt"},
+       1,
+       "",
        "tavrick-store: " + folder + "/a\\nb.txt: cannot open: No such file or directory\n"},
-      {"a folder as the store", {store, "--experiment", folder, "list"}, 1, "",
+      {"a folder as the store",
+       {store, "--experiment", folder, "list"},
+       1,
+       "",
        "tavrick-store: experiment '" + folder + "' is not a regular file\n"},
-      {"a FIFO as the store", {store, "--experiment", fifo, "list"}, 1, "",
+      {"a FIFO as the store",
+       {store, "--experiment", fifo, "list"},
+       1,
+       "",
        "tavrick-store: experiment '" + fifo + "' is not a regular file\n"},
-      {"an empty file as the store", {store, "--experiment", empty, "list"}, 1, "",
+      {"an empty file as the store",
+       {store, "--experiment", empty, "list"},
+       1,
+       "",
        "tavrick-store: '" + empty + "' is an empty file, not a spectrum store\n"},
-      {"a missing store", {store, "--experiment", folder + "/none.db", "list"}, 1, "",
+      {"a missing store",
+       {store, "--experiment", folder + "/none.db", "list"},
+       1,
+       "",
        "tavrick-store: experiment '" + folder +
            "/none.db' does not exist (create it with 'tavrick-store init')\n"},
-      {"a damaged size, export", {store, "--experiment", damaged, "export", "line"}, 1, "",
+      {"a damaged size, export",
+       {store, "--experiment", damaged, "export", "line"},
+       1,
+       "",
        "tavrick-store: spectrum damaged: line\n"},
       {"a damaged size, fit",
        {"/usr/bin/env", "TAVRICK_EXPERIMENT=" + damaged, testsupport::bin("tavrick"), "-spectrum",
         "line", "-limit", "120", "200", "-peaks", "160", "-widths", "7"},
-       8, "spectrum damaged: line\n", ""},
+       8,
+       "spectrum damaged: line\n",
+       ""},
       // A closed pipe at the default SIGPIPE disposition: status and message.
       {"export into a closed pipe",
        {"/bin/bash", "-c", "set -o pipefail; trap - PIPE; \"$@\" | head -c 1 >/dev/null", "sh",
         store, "--experiment", db, "export", "big"},
-       1, "", "tavrick-store: write to standard output failed\n"},
+       1,
+       "",
+       "tavrick-store: write to standard output failed\n"},
   };
   for (const Case& c : cases) {
     const Result r = testsupport::run(c.argv, {env});
@@ -367,8 +410,9 @@ TEST_F(Faults, JournalOfAKilledWriterIsUndoneByTheNextReader) {
   if (child == 0) {
     sqlite3* raw = nullptr;
     if (sqlite3_open(db.c_str(), &raw) != SQLITE_OK) _exit(2);
-    sqlite3_exec(raw, "PRAGMA cache_size = 5; BEGIN IMMEDIATE; "
-                      "UPDATE spectrum SET counts = zeroblob(length(counts));",
+    sqlite3_exec(raw,
+                 "PRAGMA cache_size = 5; BEGIN IMMEDIATE; "
+                 "UPDATE spectrum SET counts = zeroblob(length(counts));",
                  nullptr, nullptr, nullptr);
     _exit(0);
   }
@@ -386,8 +430,9 @@ TEST_F(Faults, LockedStoreIsNamedAsLocked) {
   fill(db);
   sqlite3* raw = nullptr;
   ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(raw, "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; "
-                              "SELECT count(*) FROM spectrum;",
+  ASSERT_EQ(sqlite3_exec(raw,
+                         "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; "
+                         "SELECT count(*) FROM spectrum;",
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   const Result r = tool(db, {"list"});

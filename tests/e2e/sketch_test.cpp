@@ -16,8 +16,8 @@
 
 namespace {
 
-using testsupport::slurp;
 using testsupport::Result;
+using testsupport::slurp;
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> v;
@@ -190,9 +190,10 @@ TEST_F(Sketch, ScriptThatCannotBeWrittenFailsWithStatus8) {
 }
 
 TEST_F(Sketch, FormatOptionPicksScriptOrPicture) {
-  const std::vector<std::string> fit = {"-spectrum", "ortec_eu152_hpge", "-limit", "1840", "1920",
-                                        "-peaks",    "1880",             "-widths", "8.2", "-order",
-                                        "1",         "-sketchlist",      "/dev/null"};
+  const std::vector<std::string> fit = {"-spectrum", "ortec_eu152_hpge", "-limit", "1840",
+                                        "1920",      "-peaks",           "1880",   "-widths",
+                                        "8.2",       "-order",           "1",      "-sketchlist",
+                                        "/dev/null"};
   const Result plain = sketch(fit);
   ASSERT_EQ(plain.status, 0) << plain.err;
   struct Case {

@@ -25,9 +25,9 @@
 
 namespace {
 
-using testsupport::slurp;
 using testsupport::exists;
 using testsupport::Result;
+using testsupport::slurp;
 
 const std::string kGolden = std::string(TAVRICK_TEST_DIR) + "/golden/cases/";
 
@@ -101,8 +101,9 @@ TEST_F(Cli, HelpTexts) {
   EXPECT_EQ(none.err, "tavrick-store: no command given (see 'tavrick-store --help')\n");
   EXPECT_EQ(refused({"frobnicate"}),
             "tavrick-store: unknown command 'frobnicate' (see 'tavrick-store --help')\n");
-  EXPECT_EQ(refused({"list", "--counts"}),
-            "tavrick-store: unknown option '--counts' for list (see 'tavrick-store list --help')\n");
+  EXPECT_EQ(
+      refused({"list", "--counts"}),
+      "tavrick-store: unknown option '--counts' for list (see 'tavrick-store list --help')\n");
 }
 
 TEST_F(Cli, InitImportListShowExportRemove) {
@@ -122,7 +123,9 @@ TEST_F(Cli, InitImportListShowExportRemove) {
             "sym             1       256      0          30758  Symmetric test line\n"
             "second          2       256      0          15890  \n");
   const std::string shown = ok({"show", "sym", "--counts"});
-  EXPECT_EQ(shown.rfind("name:      sym\nid:        1 (id1 0, id2 1)\ntitle:     Symmetric test line\n", 0), 0u)
+  EXPECT_EQ(shown.rfind(
+                "name:      sym\nid:        1 (id1 0, id2 1)\ntitle:     Symmetric test line\n", 0),
+            0u)
       << shown;
   EXPECT_NE(shown.find("\ncalibration: none\n\n" + slurp(sym)), std::string::npos) << shown;
   // An existing name needs --replace, which keeps the id.
@@ -140,22 +143,26 @@ TEST_F(Cli, InitImportListShowExportRemove) {
             "tavrick-store: no spectrum named 'sym' in experiment '" + db + "'\n");
   EXPECT_EQ(refused({"export", "second", "--format", "xml"}),
             "tavrick-store: unknown export format 'xml' (text or csv)\n");
-  EXPECT_EQ(refused({"show"}), "tavrick-store: show needs a spectrum NAME (see 'tavrick-store show --help')\n");
+  EXPECT_EQ(refused({"show"}),
+            "tavrick-store: show needs a spectrum NAME (see 'tavrick-store show --help')\n");
   EXPECT_EQ(integrity(db), "ok");
 }
 
 TEST_F(Cli, MatricesRoundTrip) {
   ok({"init"});
   const std::string m = file("m.txt", "1 2 3\n4 5 6\n");
-  EXPECT_EQ(ok({"import", m, "--format", "matrix"}), "imported 'm' (id 1, channels 0..2, 2 rows, total 21)\n");
+  EXPECT_EQ(ok({"import", m, "--format", "matrix"}),
+            "imported 'm' (id 1, channels 0..2, 2 rows, total 21)\n");
   EXPECT_EQ(ok({"export", "m"}), "1 2 3\n4 5 6\n");
-  EXPECT_EQ(ok({"export", "m", "--format", "csv"}), "row,channel,count\n0,0,1\n0,1,2\n0,2,3\n1,0,4\n1,1,5\n1,2,6\n");
+  EXPECT_EQ(ok({"export", "m", "--format", "csv"}),
+            "row,channel,count\n0,0,1\n0,1,2\n0,2,3\n1,0,4\n1,1,5\n1,2,6\n");
 }
 
 TEST_F(Cli, ExperimentSelection) {
   const std::string other = dir.path + "/env.db";
   // The environment names the store when --experiment is absent.
-  Result r = testsupport::run({testsupport::bin("tavrick-store"), "init"}, {"TAVRICK_EXPERIMENT=" + other});
+  Result r = testsupport::run({testsupport::bin("tavrick-store"), "init"},
+                              {"TAVRICK_EXPERIMENT=" + other});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(exists(other));
   // --experiment wins over it, before or after the command word.
@@ -165,8 +172,8 @@ TEST_F(Cli, ExperimentSelection) {
   EXPECT_TRUE(exists(db));
   // A missing store is never created by anything but init and demo.
   const std::string missing = dir.path + "/missing.db";
-  r = testsupport::run({testsupport::bin("tavrick-store"), "--experiment", missing, "import",
-                        kGolden + "sym.txt"});
+  r = testsupport::run(
+      {testsupport::bin("tavrick-store"), "--experiment", missing, "import", kGolden + "sym.txt"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "tavrick-store: experiment '" + missing +
                        "' does not exist (create it with 'tavrick-store init')\n");
@@ -175,7 +182,8 @@ TEST_F(Cli, ExperimentSelection) {
   const std::string text = file("notes.db", "just some notes\n");
   r = testsupport::run({testsupport::bin("tavrick-store"), "--experiment", text, "list"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "tavrick-store: '" + text + "' is not a spectrum store: file is not a database\n");
+  EXPECT_EQ(r.err,
+            "tavrick-store: '" + text + "' is not a spectrum store: file is not a database\n");
   EXPECT_EQ(slurp(text), "just some notes\n");
 }
 
@@ -190,9 +198,10 @@ TEST_F(Cli, BadFilesLeaveTheStoreUnchanged) {
             "tavrick-store: " + corrupt + ": line 3: count 'x7' is not a number\n");
   // Cut mid-way, a file of pairs gets a gap and is refused too.
   const std::string gap = file("gap.txt", "0 1\n1 2\n5 3\n");
-  EXPECT_EQ(refused({"import", gap}),
-            "tavrick-store: " + gap +
-                ": line 3: channel 5 follows channel 1 (channels must rise by one, without gaps)\n");
+  EXPECT_EQ(
+      refused({"import", gap}),
+      "tavrick-store: " + gap +
+          ": line 3: channel 5 follows channel 1 (channels must rise by one, without gaps)\n");
   // Binary data offered as text.
   const std::string bin = file("image.txt", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
   EXPECT_NE(refused({"import", bin, "--format", "text"}).find(bin + ": line "), std::string::npos);
@@ -203,9 +212,11 @@ TEST_F(Cli, BadFilesLeaveTheStoreUnchanged) {
     const std::string err = refused({"import", good, cut});
     EXPECT_NE(err.find(cut + ": byte "), std::string::npos) << err;
   }
-  EXPECT_EQ(refused({"import", good, "--format", "weird"}),
-            "tavrick-store: unknown format 'weird' (text, csv, matrix, spe, chn, radware, cnf, n42)\n");
-  EXPECT_EQ(refused({"import", good, good}), "tavrick-store: two spectra named 'good' in one import\n");
+  EXPECT_EQ(
+      refused({"import", good, "--format", "weird"}),
+      "tavrick-store: unknown format 'weird' (text, csv, matrix, spe, chn, radware, cnf, n42)\n");
+  EXPECT_EQ(refused({"import", good, good}),
+            "tavrick-store: two spectra named 'good' in one import\n");
   EXPECT_EQ(refused({"import", good, kGolden + "lor.txt", "--name", "x"}),
             "tavrick-store: --name needs exactly one spectrum, but the files hold 2\n");
   EXPECT_EQ(ok({"list"}), before);
@@ -216,7 +227,8 @@ TEST_F(Cli, DemoImportsTheBundledSpectra) {
   const Result r = store({"demo"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("imported 'radware_eu152_be' (id 1, channels 0..4095, total 7979595)\n"),
-            std::string::npos) << r.out;
+            std::string::npos)
+      << r.out;
   // Refreshing keeps every id.
   const std::string first = ok({"list"});
   ok({"demo"});
@@ -269,7 +281,9 @@ TEST_F(Cli, CalibrateShowAndExportEnergies) {
                        "fwhm:      FWHM(ch) = 21 + 0*ch channels\n"),
             std::string::npos)
       << shown;
-  EXPECT_NE(shown.find("title:     No sample description was entered. live 28 s real 29 s\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("title:     No sample description was entered. live 28 s real 29 s\n"),
+            std::string::npos)
+      << shown;
   const std::string text = ok({"export", name, "--energy"});
   EXPECT_EQ(text.rfind("0 0 -45.5\n1 0 -43\n", 0), 0u);
   EXPECT_NE(text.find("\n283 443 662\n"), std::string::npos);
@@ -368,8 +382,8 @@ TEST_F(Cli, ImportsKilledHalfWayLeaveNoHalfSpectrum) {
   big.reserve(kChannels * 10);
   for (int i = 0; i < kChannels; ++i) big += std::to_string(i) + " 7\n";
   const std::string path = file("big.txt", big);
-  const std::vector<std::string> argv = {testsupport::bin("tavrick-store"), "--experiment", db,
-                                         "import", path, "--replace"};
+  const std::vector<std::string> argv = {
+      testsupport::bin("tavrick-store"), "--experiment", db, "import", path, "--replace"};
   // How long a whole import takes here sets the range of the kill moments.
   const auto t0 = std::chrono::steady_clock::now();
   pid_t pid = spawn_quiet(argv);
@@ -377,8 +391,8 @@ TEST_F(Cli, ImportsKilledHalfWayLeaveNoHalfSpectrum) {
   int ws = 0;
   waitpid(pid, &ws, 0);
   ASSERT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0);
-  const auto full = std::chrono::duration_cast<std::chrono::microseconds>(
-      std::chrono::steady_clock::now() - t0);
+  const auto full =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
   ok({"remove", "big"});
 
   std::mt19937 rng(20261208);

@@ -48,7 +48,8 @@ struct Reader {
 
 // A width as the option phase leaves it: a single-precision value above 0.
 double width(float f) {
-  if (!std::isfinite(f) || !(f > 0.0f)) f = std::fabs(f) > 0.0f && std::isfinite(f) ? std::fabs(f) : 1.0f;
+  if (!std::isfinite(f) || !(f > 0.0f))
+    f = std::fabs(f) > 0.0f && std::isfinite(f) ? std::fabs(f) : 1.0f;
   return static_cast<double>(f);
 }
 
@@ -84,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto i = static_cast<std::size_t>(k);
     // Positions inside the window, in single precision as the options give them.
     const float pos = in.f32();
-    const double frac = std::isfinite(pos) ? std::fabs(std::fmod(static_cast<double>(pos), 1.0)) : 0.5;
+    const double frac =
+        std::isfinite(pos) ? std::fabs(std::fmod(static_cast<double>(pos), 1.0)) : 0.5;
     s.pos[i] = static_cast<double>(static_cast<float>(s.ilo + frac * (nchan - 1)));
     s.fwhmin[i] = width(in.f32());
     s.fwloin[i] = width(in.f32());

@@ -88,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int base = 0, chans = 0, rowbase = 0, rows = 0, kind = 0;
     host.sinq(s.id, base, chans, rowbase, rows, kind, status);
     check_text(host, status);
-    if (status == 0 && chans > 0 && static_cast<std::int64_t>(chans) * (rows > 0 ? rows : 1) <= (1 << 20)) {
+    if (status == 0 && chans > 0 &&
+        static_cast<std::int64_t>(chans) * (rows > 0 ? rows : 1) <= (1 << 20)) {
       std::vector<std::int32_t> v(static_cast<std::size_t>(chans) *
                                   static_cast<std::size_t>(rows > 0 ? rows : 1));
       host.sread(s.id, base, chans, rowbase, rows, v.data(), 4, status);

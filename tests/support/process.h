@@ -25,7 +25,8 @@ struct Result {
 // Runs argv[0] (a path) with the arguments argv[1..], the current environment
 // plus the NAME=VALUE entries of env, and the bytes of input on standard input.
 inline Result run(const std::vector<std::string>& argv,
-                  const std::vector<std::string>& env = {}, const std::string& input = {}) {
+                  const std::vector<std::string>& env = {},
+                  const std::string& input = {}) {
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return {};
   posix_spawn_file_actions_t fa;
@@ -74,32 +75,51 @@ inline Result run(const std::vector<std::string>& argv,
     pollfd fds[3];
     int n = 0;
     int io = -1, ie = -1, ii = -1;
-    if (out_open) { io = n; fds[n++] = {out[0], POLLIN, 0}; }
-    if (err_open) { ie = n; fds[n++] = {err[0], POLLIN, 0}; }
-    if (in[1] >= 0) { ii = n; fds[n++] = {in[1], POLLOUT, 0}; }
+    if (out_open) {
+      io = n;
+      fds[n++] = {out[0], POLLIN, 0};
+    }
+    if (err_open) {
+      ie = n;
+      fds[n++] = {err[0], POLLIN, 0};
+    }
+    if (in[1] >= 0) {
+      ii = n;
+      fds[n++] = {in[1], POLLOUT, 0};
+    }
     if (poll(fds, static_cast<nfds_t>(n), -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
     if (io >= 0 && fds[io].revents) {
       ssize_t k = read(out[0], buf, sizeof buf);
-      if (k > 0) r.out.append(buf, static_cast<size_t>(k)); else out_open = false;
+      if (k > 0)
+        r.out.append(buf, static_cast<size_t>(k));
+      else
+        out_open = false;
     }
     if (ie >= 0 && fds[ie].revents) {
       ssize_t k = read(err[0], buf, sizeof buf);
-      if (k > 0) r.err.append(buf, static_cast<size_t>(k)); else err_open = false;
+      if (k > 0)
+        r.err.append(buf, static_cast<size_t>(k));
+      else
+        err_open = false;
     }
     if (ii >= 0 && fds[ii].revents) {
       ssize_t k = write(in[1], input.data() + written, input.size() - written);
       if (k > 0) written += static_cast<size_t>(k);
-      if (k <= 0 || written == input.size()) { close(in[1]); in[1] = -1; }
+      if (k <= 0 || written == input.size()) {
+        close(in[1]);
+        in[1] = -1;
+      }
     }
   }
   if (in[1] >= 0) close(in[1]);
   close(out[0]);
   close(err[0]);
   int ws = 0;
-  while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {}
+  while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
+  }
   r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
   return r;
 }
@@ -118,7 +138,8 @@ struct TempDir {
   }
   ~TempDir() {
     const std::string cmd = "rm -rf '" + path + "'";
-    if (std::system(cmd.c_str()) != 0) {}
+    if (std::system(cmd.c_str()) != 0) {
+    }
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

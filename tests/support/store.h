@@ -49,7 +49,8 @@ struct TestStore {
   Result run(const std::vector<std::string>& args, const std::string& experiment = {}) const {
     std::vector<std::string> argv{bin("tavrick")};
     argv.insert(argv.end(), args.begin(), args.end());
-    return testsupport::run(argv, {"TAVRICK_EXPERIMENT=" + (experiment.empty() ? path : experiment)});
+    return testsupport::run(argv,
+                            {"TAVRICK_EXPERIMENT=" + (experiment.empty() ? path : experiment)});
   }
 };
 

@@ -25,7 +25,8 @@ struct Batch : ::testing::Test {
     s.poly = {10.0, 0.5};
     for (int ch = 0; ch < s.size; ++ch) {
       double v = 20.0;
-      for (const double c : {100.0, 250.0}) v += 900.0 * std::exp(-0.5 * ((ch - c) / 2.5) * ((ch - c) / 2.5));
+      for (const double c : {100.0, 250.0})
+        v += 900.0 * std::exp(-0.5 * ((ch - c) / 2.5) * ((ch - c) / 2.5));
       s.counts.push_back(static_cast<std::int32_t>(v));
     }
     return s;
@@ -82,8 +83,8 @@ TEST_F(Batch, ShardTexts) {
   const struct {
     const char* text;
     bool ok;
-  } cases[] = {{"1/1", true}, {"4/4", true}, {"0/4", false}, {"5/4", false}, {"1/0", false},
-               {"-1/4", false}, {"1/", false}, {"1", false}, {"1/4x", false}};
+  } cases[] = {{"1/1", true},   {"4/4", true}, {"0/4", false}, {"5/4", false}, {"1/0", false},
+               {"-1/4", false}, {"1/", false}, {"1", false},   {"1/4x", false}};
   for (const auto& c : cases) {
     int k = 0, n = 0;
     std::string why;
@@ -101,7 +102,7 @@ TEST_F(Batch, CalibrationsAndChannels) {
       {"POLY MeV 0.01 0.0005", 60.0, 100.0},
       {"POLY keV 0.1401463 0.18742200000000001 -2.07732e-09", 356.0, 1898.7486},
       {"POLY keV 0 1 -0.001", 600.0, -1},  // the curve turns before 600 keV
-      {"POLY keV 10", 60.0, -1},            // no gain
+      {"POLY keV 10", 60.0, -1},           // no gain
       {"POLY furlong 10 0.5", 60.0, -1},
       {"POLY keV 10 x", 60.0, -1},
   };
@@ -109,7 +110,8 @@ TEST_F(Batch, CalibrationsAndChannels) {
     std::vector<double> poly;
     std::string why;
     double ch = 0.0;
-    const bool ok = batch::parse_calibration(c.text, poly, why) && batch::channel_of(poly, c.energy, ch);
+    const bool ok =
+        batch::parse_calibration(c.text, poly, why) && batch::channel_of(poly, c.energy, ch);
     EXPECT_EQ(ok, c.channel >= 0) << c.text;
     if (ok) {
       EXPECT_NEAR(ch, c.channel, 1e-3) << c.text;
@@ -187,7 +189,7 @@ TEST_F(Batch, LineWidthFromTheFwhmCalibration) {
       {"FWHM eV CH 1500 10", "", "5.00", nullptr},
       {"FWHM MeV CH 0.0025", "", "5.00", nullptr},
       {"FWHM keV SQRTE 0 0.32274861", "", "5.00", nullptr},  // 2.5 keV at sqrt(60)
-      {"FWHM ch CH 9", "1.5", "3.00", nullptr},               // the line's own wins
+      {"FWHM ch CH 9", "1.5", "3.00", nullptr},              // the line's own wins
       {"FWHM furlong CH 3", "", nullptr, "FWHM calibration in unit 'furlong'"},
       {"FWHM ch CH -1", "", nullptr, "FWHM calibration gives no width above 0 at channel 100.00"},
       {"FWHM ch SQRTE 1 -1", "", nullptr,
@@ -220,16 +222,21 @@ TEST_F(Batch, PictureNamesAndTheIndexPage) {
   const struct {
     const char* spectrum;
     const char* prefix;
-  } cases[] = {{"ge1", "ge1.line3.svg"},   {"Ge-1_a.b", "Ge-1_a.b.line3.svg"},
-               {"a/b", "a_b-"},            {"a_b", "a_b.line3.svg"},
-               {"..", "_..-"},             {"<x> &\"'", "_x___"},
+  } cases[] = {{"ge1", "ge1.line3.svg"},
+               {"Ge-1_a.b", "Ge-1_a.b.line3.svg"},
+               {"a/b", "a_b-"},
+               {"a_b", "a_b.line3.svg"},
+               {"..", "_..-"},
+               {"<x> &\"'", "_x___"},
                {"", "_-"}};
   std::set<std::string> names;
   for (const auto& c : cases) {
     const std::string n = batch::plot_name(c.spectrum, 3);
     EXPECT_EQ(n.rfind(c.prefix, 0), 0u) << c.spectrum << ": " << n;
-    EXPECT_EQ(n.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-."),
-              std::string::npos) << n;
+    EXPECT_EQ(
+        n.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-."),
+        std::string::npos)
+        << n;
     EXPECT_TRUE(n.ends_with(".line3.svg")) << n;
     EXPECT_TRUE(names.insert(n).second) << n;
   }
@@ -244,14 +251,19 @@ TEST_F(Batch, PictureNamesAndTheIndexPage) {
   rows[0].plot = batch::plot_name(rows[0].spectrum, 1);
   const std::string page = batch::index_html(rows);
   std::size_t trs = 0;
-  for (auto at = page.find("<tr", page.find("<tbody>")); at != std::string::npos; at = page.find("<tr", at + 1)) ++trs;
+  for (auto at = page.find("<tr", page.find("<tbody>")); at != std::string::npos;
+       at = page.find("<tr", at + 1))
+    ++trs;
   EXPECT_EQ(trs, rows.size());
   EXPECT_EQ(page.find("<b>"), std::string::npos);
   EXPECT_NE(page.find("<td>&lt;b&gt;&amp;</td>"), std::string::npos);
   EXPECT_NE(page.find("<a href=\"" + rows[0].plot + "\">"), std::string::npos);
   std::size_t links = 0, failures = 0;
-  for (auto at = page.find("<a href"); at != std::string::npos; at = page.find("<a href", at + 1)) ++links;
-  for (auto at = page.find("class=\"failed\""); at != std::string::npos; at = page.find("class=\"failed\"", at + 1)) ++failures;
+  for (auto at = page.find("<a href"); at != std::string::npos; at = page.find("<a href", at + 1))
+    ++links;
+  for (auto at = page.find("class=\"failed\""); at != std::string::npos;
+       at = page.find("class=\"failed\"", at + 1))
+    ++failures;
   EXPECT_EQ(links, 1u);
   EXPECT_EQ(failures, 2u);  // 900 keV lies beyond both spectra
   EXPECT_EQ(page.find("http"), std::string::npos);

@@ -62,9 +62,22 @@ struct Fit {
     for (int k = 0; k < kMaxPar; ++k) lista[k] = k + 1;
   }
   FitArgs args(tavrick::Model m, int ma, int mfit) {
-    return FitArgs{x.data(),     y.data(),     peaks.data(), bkgrd.data(), sig.data(),
-                   static_cast<int>(x.size()), a.data(), ma, lista.data(), mfit, covar.data(),
-                   alpha.data(), kNca,        m,            0,            0};
+    return FitArgs{x.data(),
+                   y.data(),
+                   peaks.data(),
+                   bkgrd.data(),
+                   sig.data(),
+                   static_cast<int>(x.size()),
+                   a.data(),
+                   ma,
+                   lista.data(),
+                   mfit,
+                   covar.data(),
+                   alpha.data(),
+                   kNca,
+                   m,
+                   0,
+                   0};
   }
   double cov(int i, int j) const { return covar[(i - 1) + (j - 1) * kNca]; }
   // Set-up, then steps until the damping has fallen far (or 200 calls).

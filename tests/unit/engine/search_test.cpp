@@ -70,9 +70,22 @@ struct Fit {
   double cov(int i, int j) const { return covar[(i - 1) + (j - 1) * kNca]; }
 
   FitArgs args(tavrick::Model m, int ma, int mfit) {
-    return FitArgs{x.data(),     y.data(),     peaks.data(), bkgrd.data(), sig.data(),
-                   static_cast<int>(x.size()), a.data(), ma, lista.data(), mfit, covar.data(),
-                   alpha.data(), kNca,        m,            0,            0};
+    return FitArgs{x.data(),
+                   y.data(),
+                   peaks.data(),
+                   bkgrd.data(),
+                   sig.data(),
+                   static_cast<int>(x.size()),
+                   a.data(),
+                   ma,
+                   lista.data(),
+                   mfit,
+                   covar.data(),
+                   alpha.data(),
+                   kNca,
+                   m,
+                   0,
+                   0};
   }
 
   // Runs search and returns what it printed.

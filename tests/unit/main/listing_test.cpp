@@ -86,8 +86,9 @@ TEST_F(WriteList, EveryLengthAroundTheChunksGivesTheSameBytes) {
   const int c = tavrick::kListChunk;
   const struct {
     int ilo, nchan;
-  } windows[] = {{0, 1},         {3, c - 1},     {3, c},        {3, c + 1}, {100, 2 * c},
-                 {7, 2 * c + 5}, {0, tavrick::kMaxCh}, {65535, 1}, {1, tavrick::kMaxCh}};
+  } windows[] = {
+      {0, 1},         {3, c - 1},           {3, c},     {3, c + 1},          {100, 2 * c},
+      {7, 2 * c + 5}, {0, tavrick::kMaxCh}, {65535, 1}, {1, tavrick::kMaxCh}};
   for (const auto& w : windows) {
     bool ok = false;
     const std::string got = written(w.ilo, w.nchan, v, ok);

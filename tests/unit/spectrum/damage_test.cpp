@@ -19,10 +19,10 @@
 
 namespace {
 
-using testsupport::slurp;
 using spectrum::Host;
 using spectrum::Ident;
 using spectrum::NewSpectrum;
+using testsupport::slurp;
 
 void spit(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -72,7 +72,8 @@ Seen read_all(Host& host, const std::vector<NewSpectrum>& orig) {
       note(status);
       continue;
     }
-    const std::size_t n = static_cast<std::size_t>(size) * static_cast<std::size_t>(std::max(rows, 1));
+    const std::size_t n =
+        static_cast<std::size_t>(size) * static_cast<std::size_t>(std::max(rows, 1));
     std::vector<std::int32_t> got(n);
     host.sread(id, base, size, rowbase, rows, got.data(), 4, status);
     if (status != 0) {
@@ -85,7 +86,8 @@ Seen read_all(Host& host, const std::vector<NewSpectrum>& orig) {
     }
     std::vector<std::pair<int, std::string>> cals;
     host.calibrations(id, cals, status);
-    if (status != 0) note(status);
+    if (status != 0)
+      note(status);
     else if (cals.size() != 1 || cals[0].second != orig[k].calibrations[0]) {
       ++seen.wrong;
       ADD_FAILURE() << "calibration of " << orig[k].name << ": " << cals.size();
@@ -167,16 +169,21 @@ TEST(Damage, EachKindOfDamageIsNamed) {
     std::set<std::string> damaged;
     bool counts = true;  // the counts or their geometry are damaged
   } cases[] = {
-      {"one count", "UPDATE spectrum SET counts = zeroblob(length(counts)) WHERE name = 's3'",
+      {"one count",
+       "UPDATE spectrum SET counts = zeroblob(length(counts)) WHERE name = 's3'",
        {"s3"}},
       {"the size", "UPDATE spectrum SET size = size - 1 WHERE name = 's5'", {"s5"}},
       {"the base", "UPDATE spectrum SET base = base + 1 WHERE name = 's6'", {"s6"}},
       {"the rows", "UPDATE spectrum SET rows = 1 WHERE name = 's4'", {"s4"}},
-      {"a calibration", "UPDATE calibration SET text = 'POLY keV 9 9' WHERE spectrum = 8",
-       {"s7"}, false},
+      {"a calibration",
+       "UPDATE calibration SET text = 'POLY keV 9 9' WHERE spectrum = 8",
+       {"s7"},
+       false},
       {"a lost calibration", "DELETE FROM calibration WHERE spectrum = 11", {"s10"}, false},
-      {"a strayed calibration", "UPDATE calibration SET spectrum = 13, number = 2 WHERE spectrum = 12",
-       {"s11", "s12"}, false},
+      {"a strayed calibration",
+       "UPDATE calibration SET spectrum = 13, number = 2 WHERE spectrum = 12",
+       {"s11", "s12"},
+       false},
       {"a lost checksum", "UPDATE spectrum SET checksum = NULL WHERE name = 's9'", {"s9"}},
       {"two spectra",
        "UPDATE spectrum SET counts = counts || x'00000000', size = size + 1 WHERE name IN "

@@ -21,11 +21,11 @@
 
 namespace {
 
-using testsupport::slurp;
-using testsupport::exists;
 using spectrum::Host;
 using spectrum::Ident;
 using spectrum::NewSpectrum;
+using testsupport::exists;
+using testsupport::slurp;
 
 struct FileState {
   std::string bytes;
@@ -36,7 +36,8 @@ struct FileState {
 FileState state_of(const std::string& path) {
   struct stat sb {};
   ::stat(path.c_str(), &sb);
-  return {slurp(path), static_cast<long long>(sb.st_mtim.tv_sec) * 1000000000LL + sb.st_mtim.tv_nsec};
+  return {slurp(path),
+          static_cast<long long>(sb.st_mtim.tv_sec) * 1000000000LL + sb.st_mtim.tv_nsec};
 }
 
 void exec_sql(const std::string& path, const std::string& sql) {
@@ -155,14 +156,16 @@ TEST(Sexpt, NonSqliteFileIsRefusedUnchanged) {
 TEST(Sexpt, ForeignSqliteFileIsRefusedUnchanged) {
   testsupport::TempDir dir;
   const std::string path = dir.path + "/other.db";
-  exec_sql(path, "CREATE TABLE spectrum (id INTEGER PRIMARY KEY, name TEXT);"
-                 "INSERT INTO spectrum VALUES (1, 'x');");
+  exec_sql(path,
+           "CREATE TABLE spectrum (id INTEGER PRIMARY KEY, name TEXT);"
+           "INSERT INTO spectrum VALUES (1, 'x');");
   const FileState before = state_of(path);
   Host host(path);
   int status = 0;
   host.sexpt(status);
   EXPECT_EQ(status, spectrum::kNotStore);
-  EXPECT_EQ(host.error(), "'" + path + "' is not a spectrum store (an SQLite file of another program)");
+  EXPECT_EQ(host.error(),
+            "'" + path + "' is not a spectrum store (an SQLite file of another program)");
   EXPECT_TRUE(state_of(path) == before);
   EXPECT_FALSE(exists(path + "-wal"));  // journal mode left alone
 }
@@ -464,7 +467,8 @@ TEST_F(Store, NamesTitlesAndExtremes) {
   ASSERT_EQ(status, 0);
   host->siden(id, "line", 4, status);
   EXPECT_EQ(status, spectrum::kNameInUse);
-  EXPECT_EQ(host->error(), "name 'line' already belongs to spectrum #1 in experiment '" + path + "'");
+  EXPECT_EQ(host->error(),
+            "name 'line' already belongs to spectrum #1 in experiment '" + path + "'");
   host->siden(id, "   ", 3, status);
   EXPECT_EQ(status, spectrum::kBadName);
   host->siden(id, "a\tb", 3, status);
@@ -615,7 +619,8 @@ TEST(Calibration, TextAndValuesRoundTrip) {
   int status = -1;
   spectrum::secal(text, len, 0.1, 1.0 / 3.0, "keV", "POLY", status);
   ASSERT_EQ(status, 0);
-  EXPECT_EQ(std::string(text, static_cast<size_t>(len)), "POLY keV 0.10000000000000001 0.33333333333333331");
+  EXPECT_EQ(std::string(text, static_cast<size_t>(len)),
+            "POLY keV 0.10000000000000001 0.33333333333333331");
   double offset = 0, gain = 0;
   std::string unit, kind;
   spectrum::sdcal(text, spectrum::kCalLen, offset, gain, unit, kind, status);
@@ -660,10 +665,10 @@ TEST(Calibration, EnergyAndFwhmTexts) {
   using Var = spectrum::FwhmCalibration::Variable;
   struct Case {
     const char* text;
-    bool energy;     // POLY text, else FWHM
-    int status;      // of parsing
+    bool energy;       // POLY text, else FWHM
+    int status;        // of parsing
     const char* back;  // formatted again (nullptr: as given)
-    double x, y;     // y = E(x) or FWHM(x), with E(ch) = 2 + ch for SQRTE
+    double x, y;       // y = E(x) or FWHM(x), with E(ch) = 2 + ch for SQRTE
   };
   const std::vector<Case> cases = {
       {"POLY keV 1 2 0.5", true, 0, nullptr, 2, 7},

@@ -20,10 +20,10 @@
 
 namespace {
 
-using testsupport::slurp;
 using spectrum::Host;
 using spectrum::Ident;
 using spectrum::NewSpectrum;
+using testsupport::slurp;
 
 // ---- the faults: counters and the one call that fails ----
 
@@ -92,9 +92,9 @@ int shim_device(sqlite3_file* f) {
 // Version 1: no shared memory and no memory mapping, which the rollback
 // journal does not need.
 const sqlite3_io_methods shim_methods = {
-    1,         shim_close,    shim_read,     shim_write,  shim_truncate, shim_sync,   shim_size,
-    shim_lock, shim_unlock, shim_reserved, shim_control, shim_sector, shim_device,
-    nullptr,   nullptr,       nullptr,       nullptr,     nullptr,       nullptr};
+    1,         shim_close,  shim_read,     shim_write,   shim_truncate, shim_sync,   shim_size,
+    shim_lock, shim_unlock, shim_reserved, shim_control, shim_sector,   shim_device, nullptr,
+    nullptr,   nullptr,     nullptr,       nullptr,      nullptr};
 
 int shim_open(sqlite3_vfs*, const char* name, sqlite3_file* f, int flags, int* out) {
   auto* s = reinterpret_cast<ShimFile*>(f);
@@ -190,8 +190,10 @@ class Inject : public ::testing::Test {
   // `from`; after it, the store must hold either what it held before or what
   // op was to make, and a failure must have a one-line message. Returns the
   // number of runs.
-  int every_fault(Kind kind, const std::string& from,
-                  const std::function<int(Host&, std::string&)>& op, const std::string& after) {
+  int every_fault(Kind kind,
+                  const std::string& from,
+                  const std::function<int(Host&, std::string&)>& op,
+                  const std::string& after) {
     const std::string before = contents_of_copy(from);
     int runs = 0;
     for (long n = 1;; ++n) {

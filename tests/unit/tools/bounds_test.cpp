@@ -107,8 +107,9 @@ TEST(Bounds, ChannelsOfOneImportAreCapped) {
     ADD_FAILURE() << "17 spectra accepted";
   } catch (const ReadError& e) {
     EXPECT_EQ(std::string(e.what()).find("z.n42: byte "), 0u) << e.what();
-    EXPECT_NE(std::string(e.what()).find("the import would hold more than 67108864 channels in all"),
-              std::string::npos)
+    EXPECT_NE(
+        std::string(e.what()).find("the import would hold more than 67108864 channels in all"),
+        std::string::npos)
         << e.what();
   }
   // What earlier files of the import took is not available again.
@@ -131,8 +132,9 @@ TEST(Bounds, ManyN42SpectraInOnePass) {
       "</Equation></Calibration>\n";
   body += "<Spectrum Detector=\"A_3\"><ChannelData>1</ChannelData></Spectrum>\n";
   body += repeat("<Spectrum Detector=\"A\"><ChannelData>1 2</ChannelData></Spectrum>\n", 16000);
-  body += "<Spectrum Detector=\"B\" CalibrationIDs=\"x e2\"><ChannelData>5</ChannelData>"
-          "</Spectrum>\n";
+  body +=
+      "<Spectrum Detector=\"B\" CalibrationIDs=\"x e2\"><ChannelData>5</ChannelData>"
+      "</Spectrum>\n";
   const auto got = tavrick::tools::read_n42(bytes(n42(body)), "many.n42", ReadOptions{});
   ASSERT_EQ(got.size(), 16002u);
   EXPECT_EQ(got[0].name, "many_A_3");

@@ -54,7 +54,8 @@ TEST(ReadText, RefusalsNameTheFileAndLine) {
             "f.txt: line 3: channel 3 follows channel 1 (channels must rise by one, without gaps)");
   EXPECT_EQ(read("0 1\n0 2\n"),
             "f.txt: line 2: channel 0 follows channel 0 (channels must rise by one, without gaps)");
-  EXPECT_EQ(read("0 1\n1 2.5\n"), "f.txt: line 2: count '2.5' is not a whole number within 32 bits");
+  EXPECT_EQ(read("0 1\n1 2.5\n"),
+            "f.txt: line 2: count '2.5' is not a whole number within 32 bits");
   EXPECT_EQ(read("0 1\n1 2147483648\n"),
             "f.txt: line 2: count '2147483648' is not a whole number within 32 bits");
   EXPECT_EQ(read("0 1\n1 abc\n"), "f.txt: line 2: count 'abc' is not a number");
@@ -66,8 +67,11 @@ TEST(ReadText, RefusalsNameTheFileAndLine) {
             "f.txt: line 1: 3 values on a line: expected a count or a channel and a count");
   EXPECT_EQ(read("# only a comment\n\n"), "f.txt: no counts in the file (2 lines)");
   EXPECT_EQ(read(""), "f.txt: no counts in the file (0 lines)");
-  EXPECT_EQ(read(std::string("0 1\n1 \0\x01\n", 10)), "f.txt: line 2: binary data (NUL byte) in a text file");
-  EXPECT_EQ(read("0 1\n1 \xff\xfe\n"), "f.txt: line 2: count '?" "?' is not a number");
+  EXPECT_EQ(read(std::string("0 1\n1 \0\x01\n", 10)),
+            "f.txt: line 2: binary data (NUL byte) in a text file");
+  EXPECT_EQ(read("0 1\n1 \xff\xfe\n"),
+            "f.txt: line 2: count '?"
+            "?' is not a number");
 }
 
 TEST(ReadCsv, HeaderAndChannelColumn) {
@@ -88,7 +92,8 @@ TEST(ReadCsv, OneColumnAndRefusals) {
   auto read = [](const std::string& s) {
     return failure([&] { tavrick::tools::read_csv(bytes(s), "b.csv"); });
   };
-  EXPECT_EQ(read("0,1\n1,2\n2,3,4\n"), "b.csv: line 3: 3 columns: expected a count or a channel and a count");
+  EXPECT_EQ(read("0,1\n1,2\n2,3,4\n"),
+            "b.csv: line 3: 3 columns: expected a count or a channel and a count");
   EXPECT_EQ(read("0,1\n1\n"), "b.csv: line 2: 1 columns where the file has 2");
   EXPECT_EQ(read("0,1\n2,2\n"),
             "b.csv: line 2: channel 2 follows channel 0 (channels must rise by one, without gaps)");
