@@ -29,7 +29,7 @@ RENDER_PACKAGES = chromium
 PROGRAMS = tavrick tavrick-sketch tavrick-store
 
 .PHONY: all build demo programs test test-release test-san deps deps-programs bench fuzz \
-        fuzz-build test-fuzz package clean python python-deps
+        fuzz-build test-fuzz package clean python python-deps format
 
 all: build
 
@@ -144,3 +144,7 @@ bench-batch: build
 
 clean:
 	rm -rf $(BUILD) $(BUILD_SAN) $(BUILD_FUZZ) $(BUILD_REL) $(BUILD_PKG)
+
+# Lays out every C++ file by .clang-format (clang-format from Debian's clang-format).
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
