@@ -28,6 +28,13 @@ Json nums(const std::vector<double>& v) {
   return a;
 }
 
+// name, name_error and name_error_scaled, in that order.
+void measured(Json& j, const std::string& name, double v, double e, double es) {
+  j[name] = num(v);
+  j[name + "_error"] = num(e);
+  j[name + "_error_scaled"] = num(es);
+}
+
 Json param_json(const ShapeParam& p) {
   return {{"value", num(p.value)},
           {"error", num(p.error)},
@@ -40,31 +47,17 @@ Json peak_json(const PeakRecord& p, bool skew, bool hpge) {
   j["start"] = num(p.start);
   j["start_fwhm"] = num(p.start_fwhm);
   if (skew) j["start_fwhm_low"] = num(p.start_fwhm_low);
-  j["centroid"] = num(p.centroid);
-  j["centroid_error"] = num(p.centroid_error);
-  j["centroid_error_scaled"] = num(p.centroid_error_scaled);
+  measured(j, "centroid", p.centroid, p.centroid_error, p.centroid_error_scaled);
   if (hpge) {
-    j["position"] = num(p.position);
-    j["position_error"] = num(p.position_error);
-    j["position_error_scaled"] = num(p.position_error_scaled);
+    measured(j, "position", p.position, p.position_error, p.position_error_scaled);
   }
-  j["area"] = num(p.area);
-  j["area_error"] = num(p.area_error);
-  j["area_error_scaled"] = num(p.area_error_scaled);
-  j["fwhm"] = num(p.fwhm);
-  j["fwhm_error"] = num(p.fwhm_error);
-  j["fwhm_error_scaled"] = num(p.fwhm_error_scaled);
+  measured(j, "area", p.area, p.area_error, p.area_error_scaled);
+  measured(j, "fwhm", p.fwhm, p.fwhm_error, p.fwhm_error_scaled);
   if (skew) {
-    j["fwhm_high"] = num(p.fwhm_high);
-    j["fwhm_high_error"] = num(p.fwhm_high_error);
-    j["fwhm_high_error_scaled"] = num(p.fwhm_high_error_scaled);
-    j["fwhm_low"] = num(p.fwhm_low);
-    j["fwhm_low_error"] = num(p.fwhm_low_error);
-    j["fwhm_low_error_scaled"] = num(p.fwhm_low_error_scaled);
+    measured(j, "fwhm_high", p.fwhm_high, p.fwhm_high_error, p.fwhm_high_error_scaled);
+    measured(j, "fwhm_low", p.fwhm_low, p.fwhm_low_error, p.fwhm_low_error_scaled);
   }
-  j["height"] = num(p.height);
-  j["height_error"] = num(p.height_error);
-  j["height_error_scaled"] = num(p.height_error_scaled);
+  measured(j, "height", p.height, p.height_error, p.height_error_scaled);
   j["energy"] = num(p.energy);
   j["energy_error"] = num(p.energy_error);
   j["fwhm_energy"] = num(p.fwhm_energy);
