@@ -12,9 +12,12 @@ namespace tavrick {
 
 namespace {
 
-// Every variant's routines and layout: one row each. The routines are those
-// Form<kernel, layout> makes (see engine/model.h); gsym, xsym and the like
-// are their names.
+// Every variant's routines and layout: one row each. The routines of the
+// eleven flag variants are those Form<kernel, layout> makes (see
+// engine/model.h); gsym, xsym and the like are their names. The germanium
+// shape's slots depend on what it holds, so it has no constant layout: its
+// routines read its settings from the arguments and lay out the vector
+// themselves (see engine/hpge/hpge.h).
 struct Routines {
   Variant v;
   Start g;
@@ -34,6 +37,7 @@ constexpr Routines kRoutines[] = {
     {Variant::sfwfc, gsfwfc, xsfwfc, &skew::kSfwfc},
     {Variant::lor, glor, xlor, &lorentz::kLor},
     {Variant::lorf, glorf, xlorf, &lorentz::kLorf},
+    {Variant::hpge, hpge::ghpge, hpge::xhpge, nullptr},
 };
 
 const Routines* routines(Variant v) {
@@ -74,7 +78,7 @@ Variant selectVariant(int ilor, int ifixwd, int iskew, int ifixcn, int idiffwd) 
 
 int freeParameters(Variant v, int npeaks, int nbak) {
   const Routines* rt = routines(v);
-  return rt == nullptr ? 0 : rt->layout->mfit.of(npeaks, nbak);
+  return rt == nullptr || rt->layout == nullptr ? 0 : rt->layout->mfit.of(npeaks, nbak);
 }
 
 Variant variantOf(const KorvelArgs& k) {
@@ -147,21 +151,15 @@ void korvel(KorvelArgs& k, FitResults& r, Workspace& w, std::FILE* out) {
 
   // The parameter vector belongs to this call: start from a clean one.
   w.a.fill(0.0);
-  const StartArgs s{k.spec,   k.peaks,    k.bkgrd,        k.ilo,    k.ihi,
-                    k.npeaks, k.nbak,     k.pos,          k.fwhmin, k.width,
-                    k.widlo,  w.a.data(), w.covar.data(), r.chisq,  k.weights};
-  const ResultArgs x{k.spec,  k.maxch, k.ilo,   k.ihi,   k.npeaks,   k.nbak,
-                     k.total, k.fit,   k.peaks, k.bkgrd, w.a.data(), w.covar.data()};
-  if (v == Variant::hpge) {
-    hpge::ghpge(s, *k.hpge, w.fit, out);
-    r.summary = w.fit.summary;
-    hpge::xhpge(x, *k.hpge, r, out);
-  } else {
-    const Routines& rt = *routines(v);
-    rt.g(s, w.fit, out);
-    r.summary = w.fit.summary;
-    rt.x(x, r, out);
-  }
+  const StartArgs s{k.spec,         k.peaks, k.bkgrd,   k.ilo,   k.ihi,   k.npeaks,
+                    k.nbak,         k.pos,   k.fwhmin,  k.width, k.widlo, w.a.data(),
+                    w.covar.data(), r.chisq, k.weights, k.hpge};
+  const ResultArgs x{k.spec, k.maxch, k.ilo,   k.ihi,      k.npeaks,       k.nbak, k.total,
+                     k.fit,  k.peaks, k.bkgrd, w.a.data(), w.covar.data(), k.hpge};
+  const Routines& rt = *routines(v);
+  rt.g(s, w.fit, out);
+  r.summary = w.fit.summary;
+  rt.x(x, r, out);
 
   double s_area = 0.0;
   for (int i = 0; i < k.npeaks; ++i) s_area += r.arefit[static_cast<std::size_t>(i)];

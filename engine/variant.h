@@ -11,6 +11,10 @@
 
 namespace tavrick {
 
+namespace hpge {
+struct Config;
+}
+
 // Work storage of a fit, sized once for the process and reused by every
 // variant: fit points, weights, curvature matrix, free-parameter list and the
 // minimiser's state.
@@ -42,6 +46,7 @@ struct StartArgs {
   double* covar;
   double& chisq;
   Weighting weights = Weighting::data;
+  const hpge::Config* hpge = nullptr;  // the germanium shape's settings, read by ghpge only
 };
 
 // The engine's result arguments. Per-peak lists are indexed from 0 (entry
@@ -79,6 +84,7 @@ struct ResultArgs {
   double* bkgrd;
   const double* a;
   const double* covar;
+  const hpge::Config* hpge = nullptr;  // the germanium shape's settings, read by xhpge only
 };
 
 }  // namespace tavrick

@@ -37,20 +37,24 @@ Tail tailOf(const double* a, const Layout& l) {
   return {at(a, l.r), at(a, l.beta), at(a, l.step), at(a, l.rh), at(a, l.betah)};
 }
 
-// The model at x over the peaks in cand. Every peak outside cand adds an
-// exact zero to the value and to every derivative at x (see reach), so
-// leaving it out changes no bit. With list set, act receives in ascending
-// order the free slots whose derivative is not an exact zero, and only those
-// derivatives are written; without it every free slot's derivative is.
+// The model at x over the peaks in cand, the sparse form's eval. Every peak
+// outside cand adds an exact zero to the value and to every derivative at x
+// (see reach), so leaving it out changes no bit. With a list act, it receives
+// in ascending order the free slots whose derivative is not an exact zero,
+// and only those derivatives are written; without one (the full model) every
+// free slot's derivative is.
 void evaluate(double x,
               const double* a,
               double& y,
               double* dyda,
-              const Layout& l,
+              int ma,
+              int npeaks,
+              int nbak,
               PeakSet cand,
-              bool list,
               int* act,
               int& nact) {
+  const Layout l = layoutOf(a, ma, npeaks, nbak);
+  const bool list = act != nullptr;
   const Vec1<const double> av{a};
   const Vec1<double> d{dyda};
   const Tail t = tailOf(a, l);
@@ -128,21 +132,7 @@ int reachHpge(const double* a, int ma, int npeaks, int nbak, double* lo, double*
   return l.n;
 }
 
-void evalHpge(double x,
-              const double* a,
-              double& y,
-              double* dyda,
-              int ma,
-              int npeaks,
-              int nbak,
-              PeakSet cand,
-              int* act,
-              int& nact) {
-  const Layout l = layoutOf(a, ma, npeaks, nbak);
-  evaluate(x, a, y, dyda, l, cand, true, act, nact);
-}
-
-const SparseModel kSparse{reachHpge, evalHpge};
+const SparseModel kSparse{reachHpge, evaluate};
 
 }  // namespace
 
@@ -209,12 +199,12 @@ int freeParameters(const Config& c, int npeaks, int nbak) {
 const SparseModel& sparseModel() { return kSparse; }
 
 void fhpge(double x, const double* a, double& y, double* dyda, int ma, int npeaks, int nbak) {
-  const Layout l = layoutOf(a, ma, npeaks, nbak);
   int nact = 0;
-  evaluate(x, a, y, dyda, l, ~PeakSet{0}, false, nullptr, nact);
+  evaluate(x, a, y, dyda, ma, npeaks, nbak, ~PeakSet{0}, nullptr, nact);
 }
 
-void ghpge(const StartArgs& s, const Config& c, FitWork& w, std::FILE* out) {
+void ghpge(const StartArgs& s, FitWork& w, std::FILE* out) {
+  const Config& c = *s.hpge;
   const int ndata = setupFitPoints(s, w);
   const Vec1<double> a{s.a};
   const int code = layoutCode(c);
@@ -240,28 +230,21 @@ void ghpge(const StartArgs& s, const Config& c, FitWork& w, std::FILE* out) {
   runFit(s, w, out, ndata, l.ma, l.mfit, fhpge, &kSparse);
 }
 
-void xhpge(const ResultArgs& r, const Config& c, FitResults& res, std::FILE* out) {
+void xhpge(const ResultArgs& r, FitResults& res, std::FILE* out) {
+  const Config& c = *r.hpge;
   const Layout l = layout(layoutCode(c), r.npeaks, r.nbak);
   const Tail t = tailOf(r.a, l);
 
-  backgroundCoefficients(r.a, r.covar, l.bak, r.nbak, res);
-
-  // Curves: the background polynomial, and the fit as background plus every
-  // peak (its step included) in peak order.
-  const int last = r.ihi - r.ilo;
-  for (int xi = 0; xi <= last; ++xi) {
-    const int ch = r.ilo + xi;
-    const double bk = backgroundCurve(r.a + l.bak, r.nbak, xi);
-    r.bkgrd[ch] = bk;
-    double total = bk;
-    for (int k = 0; k < l.n; ++k) {
-      Terms p{};
-      peak(static_cast<double>(xi), r.a[l.c[k] - 1], r.a[l.h[k] - 1], r.a[l.w[k] - 1], t, p);
-      total = total + p.f;
-    }
-    r.fit[ch] = total;
-    r.peaks[ch] = r.fit[ch] - r.bkgrd[ch];
-  }
+  // Background coefficients and curves; a peak's step reaches the whole
+  // window.
+  const auto whole = [](int, int last) { return Span{0, last + 1}; };
+  const auto termAt = [&](int k, int xi) {
+    const std::size_t i = static_cast<std::size_t>(k - 1);
+    Terms p{};
+    peak(static_cast<double>(xi), r.a[l.c[i] - 1], r.a[l.h[i] - 1], r.a[l.w[i] - 1], t, p);
+    return p.f;
+  };
+  resultCurves(r, res, l.bak, whole, termAt);
 
   printTableHead(out);
   for (int k = 1; k <= l.n; ++k) {
@@ -282,8 +265,7 @@ void xhpge(const ResultArgs& r, const Config& c, FitResults& res, std::FILE* out
     printRow(out, k, p);
   }
 
-  backgroundArea(r.covar, l.bak, r.nbak, r.ilo, r.ihi, res);
-  printBackgroundArea(out, r.nbak, res);
+  backgroundResults(r, res, out, l.bak);
 
   const Slots all{0, 0, 0, l.r, l.beta, l.rh, l.betah};
   const ShapeResult sr = shapeResult(r.a, r.covar, kNca, all, l.step);

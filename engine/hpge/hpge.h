@@ -72,8 +72,9 @@ const SparseModel& sparseModel();
 
 // Start values, fit (printing its log on out) and result routine with the
 // table, the background area and the shape parameters (res.shapefit,
-// res.shapeerr).
-void ghpge(const StartArgs& s, const Config& c, FitWork& w, std::FILE* out);
-void xhpge(const ResultArgs& r, const Config& c, FitResults& res, std::FILE* out);
+// res.shapeerr), for the settings s.hpge and r.hpge: the engine's start and
+// result routines of the variant hpge.
+void ghpge(const StartArgs& s, FitWork& w, std::FILE* out);
+void xhpge(const ResultArgs& r, FitResults& res, std::FILE* out);
 
 }  // namespace tavrick::hpge
