@@ -194,4 +194,30 @@ TEST(Korvel, ClosingLinesUseTheWindowAndFreeParameters) {
   EXPECT_NEAR(f.r.fwhfit[0], 4.0, 0.05);
 }
 
+// The germanium shape is a row of the variant table like the others: set,
+// it is fitted whatever the flags say (here a combination no flag variant
+// matches), and the closing lines count its own free parameters.
+TEST(Korvel, GermaniumShapeIsFittedWhateverTheFlags) {
+  Fixture f;
+  const tavrick::hpge::Config c{};
+  f.k.ilor = 5;
+  f.k.hpge = &c;
+  EXPECT_EQ(tavrick::variantOf(f.k), Variant::hpge);
+  EXPECT_EQ(tavrick::freeParameters(Variant::hpge, 1, 1), 0);
+  const int nfree = tavrick::hpge::freeParameters(c, 1, 1);
+  EXPECT_EQ(tavrick::freeParameters(f.k), nfree);
+  const std::string out = f.run();
+  const double check = (100.0 * ((f.r.arefit[0] + f.r.bakarea) - f.k.total)) / f.k.total;
+  const double perdof = (static_cast<double>(61.0f) * f.r.chisq) /
+                        static_cast<double>(static_cast<float>(61 - nfree));
+  const std::string tail =
+      fortran::format("('   Check=100*(Fit-Total)/Total = ',F7.2,' %')", check) +
+      fortran::format("('   Chisq per data point        = ',F10.2)", f.r.chisq) +
+      fortran::format("('   Chisq per degree of freedom = ',F10.2//)", perdof);
+  ASSERT_GE(out.size(), tail.size());
+  EXPECT_EQ(out.substr(out.size() - tail.size()), tail) << out;
+  EXPECT_NEAR(f.r.posfit[0], 50.3, 0.2);
+  EXPECT_NE(f.r.shapefit[1], 0.0);  // BETA, reported by the germanium result routine
+}
+
 }  // namespace
