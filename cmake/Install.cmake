@@ -16,7 +16,7 @@ if(TARGET tavrick_tools)
   target_compile_definitions(tavrick_tools PRIVATE TAVRICK_DATA_FROM_BIN="${_data_from_bin}")
 endif()
 
-foreach(program tavrick tavrick-sketch tavrick-store)
+foreach(program tavrick tavrick-sketch tavrick-store tavrick-batch)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()

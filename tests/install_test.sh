@@ -13,7 +13,7 @@ prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" >/dev/null
 
 fail() { echo "install_test: $*" >&2; exit 1; }
-for f in bin/tavrick bin/tavrick-sketch bin/tavrick-store share/doc/tavrick/README.md \
+for f in bin/tavrick bin/tavrick-sketch bin/tavrick-store bin/tavrick-batch share/doc/tavrick/README.md \
          share/tavrick/data/PROVENANCE.md share/tavrick/data/ortec_eu152_hpge.Chn; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done
