@@ -9,6 +9,8 @@
 #include <limits>
 #include <vector>
 
+#include "unit/engine/fit_storage.h"
+
 namespace {
 
 using tavrick::FitArgs;
@@ -45,41 +47,11 @@ void lineIgnoringA3(double x, const double* a, double& y, double* dyda, int, int
   dyda[2] = 0.0;
 }
 
-// Storage of one fit with kMaxPar places everywhere, as the variants hold it.
-struct Fit {
-  std::vector<double> x, y, sig, peaks, bkgrd;
-  std::array<double, kMaxPar> a{};
-  std::array<int, kMaxPar> lista{};
-  std::vector<double> covar = std::vector<double>(kNca * kNca, 0.0);
-  std::vector<double> alpha = std::vector<double>(kNca * kNca, 0.0);
-  Mrq mrq;
-  double chisq = 0.0;
+struct Fit : enginetest::FitStorage {
+  using FitStorage::FitStorage;
   double alamda = -1.0;
   tavrick::MrqStatus status = tavrick::MrqStatus::improper;
 
-  explicit Fit(int n) : x(n), y(n), sig(n, 1.0), peaks(n), bkgrd(n) {
-    for (int i = 0; i < n; ++i) x[i] = i;
-    for (int k = 0; k < kMaxPar; ++k) lista[k] = k + 1;
-  }
-  FitArgs args(tavrick::Model m, int ma, int mfit) {
-    return FitArgs{x.data(),
-                   y.data(),
-                   peaks.data(),
-                   bkgrd.data(),
-                   sig.data(),
-                   static_cast<int>(x.size()),
-                   a.data(),
-                   ma,
-                   lista.data(),
-                   mfit,
-                   covar.data(),
-                   alpha.data(),
-                   kNca,
-                   m,
-                   0,
-                   0};
-  }
-  double cov(int i, int j) const { return covar[(i - 1) + (j - 1) * kNca]; }
   // Set-up, then steps until the damping has fallen far (or 200 calls).
   void run(const FitArgs& f) {
     alamda = -1.0;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "unit/engine/fit_storage.h"
+
 // Counts every allocation through operator new, so a test can see that a fit
 // makes none.
 static std::size_t allocations = 0;
@@ -52,41 +54,10 @@ void ignoresA2(double, const double* a, double& y, double* dyda, int, int, int) 
   dyda[1] = 0.0;
 }
 
-struct Fit {
-  std::vector<double> x, y, sig, peaks, bkgrd;
-  std::array<double, kMaxPar> a{};
-  std::array<int, kMaxPar> lista{};
-  std::vector<double> covar = std::vector<double>(kNca * kNca, 0.0);
-  std::vector<double> alpha = std::vector<double>(kNca * kNca, 0.0);
-  tavrick::Mrq mrq;
-  double chisq = 0.0;
+struct Fit : enginetest::FitStorage {
+  using FitStorage::FitStorage;
   double alamda = 0.0;
   tavrick::FitSummary summary{};
-
-  explicit Fit(int n) : x(n), y(n), sig(n, 1.0), peaks(n), bkgrd(n) {
-    for (int i = 0; i < n; ++i) x[i] = i;
-    for (int k = 0; k < kMaxPar; ++k) lista[k] = k + 1;
-  }
-  double cov(int i, int j) const { return covar[(i - 1) + (j - 1) * kNca]; }
-
-  FitArgs args(tavrick::Model m, int ma, int mfit) {
-    return FitArgs{x.data(),
-                   y.data(),
-                   peaks.data(),
-                   bkgrd.data(),
-                   sig.data(),
-                   static_cast<int>(x.size()),
-                   a.data(),
-                   ma,
-                   lista.data(),
-                   mfit,
-                   covar.data(),
-                   alpha.data(),
-                   kNca,
-                   m,
-                   0,
-                   0};
-  }
 
   // Runs search and returns what it printed.
   std::string search(tavrick::Model m, int ma, int mfit) {
